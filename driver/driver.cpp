@@ -1,0 +1,133 @@
+#include "driver/driver.h"
+
+#include "driver/options.h"
+#include "log/installer_log.h"
+#include "platform/unique_handle.h"
+#include "registration/registration_passes.h"
+#include "seeding/recent_projects_seeding.h"
+
+#include <shellapi.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kMutexName[] = L"QL_Postlude-{864f1458-2c1d-4074-afbb-7034b3805d2d}";
+constexpr wchar_t kLogFileName[] = L"QLPostlude.log";
+constexpr wchar_t kUsageMessage[] =
+    L"Valid Option not provided, usage : Postlude_WB_QL_install.exe install / uninstall \"C:\\Program Files\"";
+
+// Holds the named mutex that keeps a second instance from running. It is
+// owned until the run ends; a mutex that can't be created leaves the run
+// unguarded rather than stopping it.
+class SingleInstanceGuard {
+public:
+    SingleInstanceGuard() : mutex_(::CreateMutexW(nullptr, TRUE, kMutexName))
+    {
+        anotherInstanceRuns_ = mutex_.IsValid() && ::GetLastError() == ERROR_ALREADY_EXISTS;
+    }
+    ~SingleInstanceGuard()
+    {
+        if (mutex_.IsValid() && !anotherInstanceRuns_) {
+            ::ReleaseMutex(mutex_.Get());
+        }
+    }
+    SingleInstanceGuard(const SingleInstanceGuard&) = delete;
+    SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
+
+    bool AnotherInstanceRuns() const { return anotherInstanceRuns_; }
+
+private:
+    UniqueHandle mutex_;
+    bool anotherInstanceRuns_ = false;
+};
+
+struct LocalFreeDeleter {
+    void operator()(wchar_t** arguments) const { ::LocalFree(arguments); }
+};
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine)
+{
+    int count = 0;
+    std::unique_ptr<wchar_t*, LocalFreeDeleter> arguments(::CommandLineToArgvW(commandLine.c_str(), &count));
+    std::vector<std::wstring> list;
+    if (arguments) {
+        list.assign(arguments.get(), arguments.get() + count);
+    }
+    return list;
+}
+
+// No pass may see a directory that doesn't fit MAX_PATH; a longer one is
+// refused whole rather than cut to a different, wrong directory.
+std::wstring AcceptInstallDir(InstallerLog& log, const std::wstring& requested)
+{
+    if (requested.size() <= kMaxInstallDirLength) {
+        return requested;
+    }
+    log.Write(LogLevel::INFO,
+              FormatRecord(L"InstallDir refused: it is %s characters long, at most 259 are accepted",
+                           std::to_wstring(requested.size()))
+                  .c_str());
+    return std::wstring();
+}
+
+void RunPostInstallPass(InstallerLog& log, const std::wstring& installDir)
+{
+    log.Write(LogLevel::INFO, L"Running Postlude on Post payload install.");
+    log.Write(LogLevel::INFO, L" Start PostPayloadinstallPostlude");
+    RegisterDlls(log);
+    installDirRegisterDlls(log, installDir.c_str());
+    UpdateAppDataFile(log);
+    log.Write(LogLevel::INFO, L"End PostPayloadinstallPostlude");
+}
+
+void RunUninstallPass(InstallerLog& log, const std::wstring& installDir)
+{
+    log.Write(LogLevel::INFO, L"Running Postlude on uninstall.");
+    log.Write(LogLevel::INFO, L"Start uninstallPostlude");
+    UnRegisterDlls(log, installDir.c_str());
+    log.Write(LogLevel::INFO, L" End uninstallPostlude");
+}
+
+void RunRequestedPass(InstallerLog& log, const std::wstring& requestedPass, const std::wstring& installDir)
+{
+    if (requestedPass == L"Post_install") {
+        RunPostInstallPass(log, installDir);
+    } else if (requestedPass == L"uninstall") {
+        RunUninstallPass(log, installDir);
+    } else {
+        log.Write(LogLevel::ERROR, kUsageMessage);
+    }
+}
+
+} // namespace
+
+int RunInstallerAction(const wchar_t* commandLine)
+{
+    SingleInstanceGuard guard;
+    if (guard.AnotherInstanceRuns()) {
+        return -1;
+    }
+    const std::wstring passedCommandLine = commandLine != nullptr ? commandLine : L"";
+    if (passedCommandLine.empty()) {
+        return -1;
+    }
+    const Options options = ReadOptions(SplitCommandLine(passedCommandLine));
+
+    InstallerLog log;
+    if (!log.OpenInTempFolder(kLogFileName)) {
+        log.Close();
+        return -1;
+    }
+    log.Write(LogLevel::INFO, L"Start Postlude.");
+    const std::wstring installDir = AcceptInstallDir(log, options.installDir);
+    log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
+    RunRequestedPass(log, options.requestedPass, installDir);
+    log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
+    log.Write(LogLevel::INFO, FormatRecord(L"Commandline passed is %s", passedCommandLine).c_str());
+    log.Close();
+    return 0;
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+// One whole run of the installer action for the command line that follows
+// the program's name. Returns 0 when a logged run took place, -1 otherwise.
+int RunInstallerAction(const wchar_t* commandLine);

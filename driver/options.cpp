@@ -1,0 +1,32 @@
+#include "driver/options.h"
+
+Options ReadOptions(const std::vector<std::wstring>& arguments)
+{
+    Options options;
+    for (std::size_t name = 0; name + 1 < arguments.size(); name += 2) {
+        const std::wstring& value = arguments[name + 1];
+        if (arguments[name] == L"-Post_install") {
+            options.requestedPass = L"Post_install";
+        } else if (arguments[name] == L"-uninstall") {
+            options.requestedPass = L"uninstall";
+        } else if (arguments[name] == L"-installDir") {
+            options.installDir = value;
+        }
+    }
+    return options;
+}
+
+std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value, std::size_t limit)
+{
+    std::wstring record(pattern);
+    const std::size_t placeholder = record.find(L"%s");
+    if (placeholder != std::wstring::npos) {
+        record.replace(placeholder, 2, value);
+    }
+    constexpr std::wstring_view kEllipsis = L"...";
+    if (record.size() > limit && limit >= kEllipsis.size()) {
+        record.resize(limit - kEllipsis.size());
+        record.append(kEllipsis);
+    }
+    return record;
+}

@@ -1,0 +1,165 @@
+#include "log/installer_log.h"
+
+#include "platform/os_calls.h"
+
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr std::size_t kSinkLineLimit = 4096;
+constexpr char kByteOrderMark[] = {'\xFF', '\xFE'};
+
+// Date and time are separate readings of the clock, time first, as the
+// records have always been stamped.
+RecordStamp ReadClock()
+{
+    RecordStamp stamp;
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    stamp.time = FormatTime(now.wHour, now.wMinute, now.wSecond);
+    ::GetLocalTime(&now);
+    stamp.date = FormatDate(now.wMonth, now.wDay, now.wYear);
+    stamp.seconds = static_cast<std::int32_t>(std::time(nullptr));
+    ::GetSystemTime(&now);
+    stamp.milliseconds = now.wMilliseconds;
+    return stamp;
+}
+
+bool ReadWholeFile(HANDLE file, std::string& bytes)
+{
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF) {
+        return false;
+    }
+    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    return bytes.empty() ||
+           (::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
+}
+
+bool MoveTo(HANDLE file, LONGLONG offset, DWORD origin)
+{
+    LARGE_INTEGER distance{};
+    distance.QuadPart = offset;
+    return ::SetFilePointerEx(file, distance, nullptr, origin) != FALSE;
+}
+
+} // namespace
+
+InstallerLog::~InstallerLog()
+{
+    Close();
+}
+
+bool InstallerLog::OpenInTempFolder(std::wstring fileName)
+{
+    maxLevel_ = static_cast<std::int32_t>(LogLevel::CRITICALERROR);
+    wchar_t folder[MAX_PATH] = {};
+    Os().getTempPath(MAX_PATH, folder);
+    folder[MAX_PATH - 1] = L'\0';
+    ::PathRemoveBackslashW(folder);
+    return Open(0, LogFormat::Text, std::wstring(folder) + L"\\" + fileName);
+}
+
+bool InstallerLog::Open(std::int32_t echoToConsole, LogFormat format, std::wstring path)
+{
+    openStatus_ = 0;
+    if (path.empty()) {
+        openStatus_ = -1;
+        return false;
+    }
+    ::InitializeCriticalSection(&criticalSection_);
+    lockCreated_ = true;
+    logFormat_ = format;
+    filePath_ = std::move(path);
+    if (!OpenFile()) {
+        openStatus_ = -1;
+        return false;
+    }
+    openStatus_ = 0;
+    echoToConsole_ = echoToConsole;
+    recordCount_ = 0;
+    return true;
+}
+
+// Opens the file for this process alone (no sharing) and without letting
+// child processes inherit the handle, then positions it where this run's
+// records go: after the header of a new file, at the end of an existing text
+// log, or over the last line of an existing XML manifest (its closing tag).
+bool InstallerLog::OpenFile()
+{
+    logFile_.Reset(::CreateFileW(filePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!logFile_.IsValid()) {
+        return false;
+    }
+    const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!existed) {
+        DWORD written = 0;
+        ::WriteFile(logFile_.Get(), kByteOrderMark, sizeof kByteOrderMark, &written, nullptr);
+        if (logFormat_ == LogFormat::Xml) {
+            WriteToFile(kXmlHeader);
+        }
+        return true;
+    }
+    if (logFormat_ != LogFormat::Xml) {
+        return MoveTo(logFile_.Get(), 0, FILE_END);
+    }
+    std::string bytes;
+    if (!ReadWholeFile(logFile_.Get(), bytes)) {
+        logFile_.Reset();
+        return false;
+    }
+    // Cut the old last line off, so that a shorter continuation can't leave
+    // a tail of it behind and the file ends with exactly one closing tag.
+    return MoveTo(logFile_.Get(), static_cast<LONGLONG>(FindLastLineStart(bytes)), FILE_BEGIN) &&
+           ::SetEndOfFile(logFile_.Get());
+}
+
+void InstallerLog::WriteToFile(const std::wstring& text)
+{
+    DWORD written = 0;
+    ::WriteFile(logFile_.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+}
+
+void InstallerLog::Write(LogLevel level, const wchar_t* message)
+{
+    if (!lockCreated_) {
+        return;
+    }
+    ::EnterCriticalSection(&criticalSection_);
+    if (static_cast<std::int32_t>(level) <= maxLevel_) {
+        const std::int32_t number = ++recordCount_;
+        const RecordStamp stamp = ReadClock();
+        if (echoToConsole_ == 1) {
+            std::fwprintf(stdout, L"%ls:%ls\r\n", L"", message);
+            std::fflush(stdout);
+        }
+        if (logFile_.IsValid()) {
+            if (logFormat_ == LogFormat::Text) {
+                WriteToFile(RenderTextRecord(stamp, level, message));
+            } else if (logFormat_ == LogFormat::Xml) {
+                WriteToFile(RenderXmlRecord(stamp, number, level, message));
+            }
+        }
+        if (lineSink_ != nullptr) {
+            lineSink_(RenderSinkLine(stamp, number, level, message, kSinkLineLimit).c_str());
+        }
+    }
+    ::LeaveCriticalSection(&criticalSection_);
+}
+
+void InstallerLog::Close()
+{
+    if (logFile_.IsValid() && logFormat_ == LogFormat::Xml) {
+        WriteToFile(kXmlFooter);
+    }
+    logFile_.Reset();
+    if (lockCreated_) {
+        ::DeleteCriticalSection(&criticalSection_);
+        lockCreated_ = false;
+    }
+}

@@ -1,0 +1,122 @@
+#include "log/record_format.h"
+
+#include <cwchar>
+
+const wchar_t kXmlHeader[] = L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<LogManifest>\r\n";
+const wchar_t kXmlFooter[] = L"</LogManifest>";
+
+namespace {
+
+// Sender is a column of every format that this program always leaves empty.
+constexpr std::wstring_view kSender = L"";
+
+std::wstring TwoDigits(int value)
+{
+    std::wstring text(2, L'0');
+    text[0] = static_cast<wchar_t>(L'0' + (value / 10) % 10);
+    text[1] = static_cast<wchar_t>(L'0' + value % 10);
+    return text;
+}
+
+std::wstring ZeroPadded(long long value, int width)
+{
+    wchar_t buffer[32] = {};
+    std::swprintf(buffer, 32, L"%0*lld", width, value);
+    return buffer;
+}
+
+// "seconds" and record number as the 20-digit identifier of a record.
+std::wstring RecordId(const RecordStamp& stamp, std::int32_t number)
+{
+    return ZeroPadded(stamp.seconds, 10) + ZeroPadded(number, 10);
+}
+
+std::wstring TimeWithMilliseconds(const RecordStamp& stamp)
+{
+    return stamp.time + L":" + ZeroPadded(stamp.milliseconds, 3);
+}
+
+} // namespace
+
+std::wstring_view LevelText(LogLevel level)
+{
+    switch (level) {
+    case LogLevel::ERROR:
+        return L" ERROR         ";
+    case LogLevel::WARNING:
+        return L" WARNING       ";
+    case LogLevel::CRITICALINFO:
+        return L" CRITICALINFO  ";
+    case LogLevel::CRITICALERROR:
+        return L" CRITICALERROR ";
+    case LogLevel::INFO:
+    default:
+        return L" INFO          ";
+    }
+}
+
+std::wstring FormatDate(int month, int day, int year)
+{
+    return TwoDigits(month) + L"/" + TwoDigits(day) + L"/" + TwoDigits(year % 100);
+}
+
+std::wstring FormatTime(int hour, int minute, int second)
+{
+    return TwoDigits(hour) + L":" + TwoDigits(minute) + L":" + TwoDigits(second);
+}
+
+std::wstring RenderTextRecord(const RecordStamp& stamp, LogLevel level, std::wstring_view message)
+{
+    std::wstring line;
+    line.reserve(41 + message.size());
+    line.append(stamp.date).append(L"  ");
+    line.append(stamp.time).append(L"  ");
+    line.append(LevelText(level)).append(L"  ");
+    line.append(kSender).append(L"  ");
+    line.append(message).append(L"\r\n");
+    return line;
+}
+
+std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogLevel level,
+                             std::wstring_view message)
+{
+    std::wstring unit;
+    unit.append(L"\t<LogUnit ID=\"").append(RecordId(stamp, number));
+    unit.append(L"\" Type=\"").append(LevelText(level));
+    unit.append(L"\" Date=\"").append(stamp.date);
+    unit.append(L"\" Time=\"").append(TimeWithMilliseconds(stamp));
+    unit.append(L"\" Sender=\"").append(kSender).append(L"\">\r\n");
+    unit.append(L"\t\t<message>").append(message).append(L"</message>\r\n");
+    unit.append(L"\t</LogUnit>\r\n");
+    return unit;
+}
+
+std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLevel level,
+                            std::wstring_view message, std::size_t limit)
+{
+    std::wstring line = RecordId(stamp, number);
+    line.append(L"\t").append(LevelText(level));
+    line.append(L"\t").append(stamp.date);
+    line.append(L"\t").append(TimeWithMilliseconds(stamp));
+    line.append(L"\t").append(kSender);
+    line.append(L"\t").append(message).append(L"\r\n");
+    if (limit > 0 && line.size() >= limit) {
+        line.resize(limit - 1);
+    }
+    return line;
+}
+
+std::size_t FindLastLineStart(std::string_view fileBytes)
+{
+    const std::size_t firstUnit = fileBytes.size() >= 2 && static_cast<unsigned char>(fileBytes[0]) == 0xFF &&
+                                          static_cast<unsigned char>(fileBytes[1]) == 0xFE
+                                      ? 2
+                                      : 0;
+    std::size_t lastLineStart = firstUnit;
+    for (std::size_t offset = firstUnit; offset + 1 < fileBytes.size(); offset += 2) {
+        if (fileBytes[offset] == '\n' && fileBytes[offset + 1] == '\0') {
+            lastLineStart = offset + 2;
+        }
+    }
+    return lastLineStart;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+enum class LogLevel : std::int32_t {
+    ERROR = 0,
+    WARNING = 1,
+    INFO = 2,
+    CRITICALINFO = 3,
+    CRITICALERROR = 4,
+};
+
+enum class LogFormat : std::int32_t {
+    Xml = 0,
+    Text = 1,
+};
+
+// When a record was written, as each log format shows it.
+struct RecordStamp {
+    std::wstring date;          // MM/DD/YY, local
+    std::wstring time;          // HH:MM:SS, local, 24-hour clock
+    std::int32_t seconds = 0;   // since 1970-01-01 00:00:00 UTC
+    unsigned milliseconds = 0;  // 0..999
+};
+
+// The 15-character column text of a level; unknown numbers read as INFO.
+std::wstring_view LevelText(LogLevel level);
+
+std::wstring FormatDate(int month, int day, int year);
+std::wstring FormatTime(int hour, int minute, int second);
+
+std::wstring RenderTextRecord(const RecordStamp& stamp, LogLevel level, std::wstring_view message);
+std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogLevel level,
+                             std::wstring_view message);
+// The tab-separated line handed to a line sink, at most `limit` - 1 characters.
+std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLevel level,
+                            std::wstring_view message, std::size_t limit);
+
+extern const wchar_t kXmlHeader[];
+extern const wchar_t kXmlFooter[];
+
+// Byte offset at which the last line of a UTF-16LE file starts: just after
+// its last line feed, the end of the file when it ends with one, and never
+// inside the byte-order mark.
+std::size_t FindLastLineStart(std::string_view fileBytes);

@@ -1,0 +1,28 @@
+#include "platform/folders.h"
+
+#include "platform/os_calls.h"
+
+#include <shlwapi.h>
+#include <windows.h>
+
+std::wstring WithoutTrailingBackslash(std::wstring path)
+{
+    path.push_back(L'\0');
+    ::PathRemoveBackslashW(&path[0]);
+    path.resize(wcslen(path.c_str()));
+    return path;
+}
+
+bool FetchSpecialFolder(int csidl, std::wstring& folder)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const bool fetched = Os().getSpecialFolderPath(nullptr, buffer, csidl, FALSE) != FALSE;
+    if (!fetched) {
+        // A failed call may leave anything in the buffer; the caller goes on
+        // with a well-defined empty folder instead.
+        buffer[0] = L'\0';
+    }
+    buffer[MAX_PATH - 1] = L'\0';
+    folder = WithoutTrailingBackslash(buffer);
+    return fetched;
+}

@@ -1,0 +1,186 @@
+#include "registration/command_runner.h"
+
+#include "driver/options.h"
+#include "log/installer_log.h"
+#include "platform/os_calls.h"
+#include "platform/unique_handle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+// How long the runner waits for the child before it empties the pipe again.
+constexpr DWORD kDrainIntervalMs = 10;
+constexpr DWORD kReadBufferSize = 4096;
+
+struct Pipe {
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+};
+
+// Lets the child inherit exactly one handle, whatever else of this process
+// happens to be inheritable.
+class InheritOnly {
+public:
+    explicit InheritOnly(HANDLE handle) : handle_(handle)
+    {
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        storage_.resize(size);
+        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+        if (!::InitializeProcThreadAttributeList(list_, 1, 0, &size)) {
+            list_ = nullptr;
+            return;
+        }
+        if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_,
+                                         nullptr, nullptr)) {
+            ::DeleteProcThreadAttributeList(list_);
+            list_ = nullptr;
+        }
+    }
+    ~InheritOnly()
+    {
+        if (list_ != nullptr) {
+            ::DeleteProcThreadAttributeList(list_);
+        }
+    }
+    InheritOnly(const InheritOnly&) = delete;
+    InheritOnly& operator=(const InheritOnly&) = delete;
+
+    LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
+
+private:
+    HANDLE handle_;
+    std::vector<char> storage_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+struct ChildProcess {
+    UniqueHandle process;
+    UniqueHandle thread;
+};
+
+bool CreateOutputPipe(Pipe& pipe)
+{
+    SECURITY_ATTRIBUTES attributes{};
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = nullptr;
+    attributes.bInheritHandle = TRUE;
+    return Os().createPipe(pipe.readEnd.Receive(), pipe.writeEnd.Receive(), &attributes, 0) != FALSE;
+}
+
+bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
+{
+    // The process-creation call may write into its command line, so it gets
+    // a copy of its own.
+    std::vector<wchar_t> buffer(kMaxCommandLineLength + 1, L'\0');
+    std::copy_n(commandLine, std::wcslen(commandLine), buffer.begin());
+
+    InheritOnly inheritance(output);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.StartupInfo.wShowWindow = SW_SHOWNORMAL;
+    startup.StartupInfo.hStdInput = nullptr;
+    startup.StartupInfo.hStdOutput = output;
+    startup.StartupInfo.hStdError = output;
+    startup.lpAttributeList = inheritance.Get();
+    DWORD flags = CREATE_NO_WINDOW;
+    if (startup.lpAttributeList != nullptr) {
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
+    } else {
+        startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    }
+
+    PROCESS_INFORMATION info{};
+    if (!Os().createProcess(nullptr, buffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                            &startup.StartupInfo, &info)) {
+        return false;
+    }
+    child.process.Reset(info.hProcess);
+    child.thread.Reset(info.hThread);
+    return true;
+}
+
+// Reads and discards what the pipe holds right now, without ever blocking:
+// a process that the child started may keep the pipe open long after the
+// child itself has ended.
+void DiscardPendingOutput(HANDLE readEnd)
+{
+    char buffer[kReadBufferSize];
+    for (;;) {
+        DWORD available = 0;
+        if (!::PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
+            return;
+        }
+        DWORD read = 0;
+        const DWORD wanted = std::min(available, kReadBufferSize);
+        if (!Os().readFile(readEnd, buffer, wanted, &read, nullptr) || read == 0) {
+            return;
+        }
+    }
+}
+
+// Waits for the child to end, emptying the pipe meanwhile so that a child
+// with more output than the pipe holds never blocks on its write.
+bool WaitForChildWhileDraining(HANDLE process, HANDLE readEnd)
+{
+    for (;;) {
+        DiscardPendingOutput(readEnd);
+        const DWORD result = Os().waitForSingleObject(process, kDrainIntervalMs);
+        if (result == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (result != WAIT_TIMEOUT) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine)
+{
+    DWORD exitCode = static_cast<DWORD>(-1);
+    const std::size_t length = std::wcslen(commandLine);
+    if (length > kMaxCommandLineLength) {
+        log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: command line not run, it is %s characters long "
+                                               L"and at most 1023 fit",
+                                               std::to_wstring(length))
+                                      .c_str());
+        return -1;
+    }
+
+    Pipe pipe;
+    if (!CreateOutputPipe(pipe)) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: Failure in StdoutRd CreatePipe");
+        return -1;
+    }
+    if (!Os().setHandleInformation(pipe.readEnd.Get(), HANDLE_FLAG_INHERIT, 0)) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: Failure in Stdout SetHandleInformation");
+        return -1;
+    }
+    ChildProcess child;
+    if (!StartChild(commandLine, pipe.writeEnd.Get(), child)) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: Error could not create new Process");
+        return 0;
+    }
+    if (!WaitForChildWhileDraining(child.process.Get(), pipe.readEnd.Get())) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: Error could not wait for the process to complete");
+        return 0;
+    }
+    Os().getExitCodeProcess(child.process.Get(), &exitCode);
+    const std::int32_t result = static_cast<std::int32_t>(exitCode);
+
+    log.Write(LogLevel::INFO,
+              FormatRecord(L"QL Custom Action: commandline exit code: %s", std::to_wstring(result)).c_str());
+    log.Write(LogLevel::INFO, L"ZT Custom Action: commandline output");
+    pipe.writeEnd.Reset();
+    DiscardPendingOutput(pipe.readEnd.Get());
+    return result;
+}

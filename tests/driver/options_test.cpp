@@ -1,0 +1,80 @@
+#include "driver/options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Options Read(std::vector<std::wstring> arguments)
+{
+    return ReadOptions(arguments);
+}
+
+TEST(OptionWalk, ReadsPassAndDirectoryFromPairs)
+{
+    const Options options = Read({L"-Post_install", L"1", L"-installDir", L"D:\\Apps"});
+    EXPECT_EQ(options.requestedPass, L"Post_install");
+    EXPECT_EQ(options.installDir, L"D:\\Apps");
+}
+
+TEST(OptionWalk, PairsAreFixedByPosition)
+{
+    // (-Post_install, -installDir) and a lone D:\Apps: the pass but no directory.
+    Options options = Read({L"-Post_install", L"-installDir", L"D:\\Apps"});
+    EXPECT_EQ(options.requestedPass, L"Post_install");
+    EXPECT_EQ(options.installDir, L"");
+
+    // The name with the value -Post_install: a directory, no pass.
+    options = Read({L"-installDir", L"-Post_install"});
+    EXPECT_EQ(options.requestedPass, L"");
+    EXPECT_EQ(options.installDir, L"-Post_install");
+
+    // An unknown name skips its value, so the value is never read as a name.
+    options = Read({L"x", L"-Post_install", L"y", L"z"});
+    EXPECT_EQ(options.requestedPass, L"");
+}
+
+TEST(OptionWalk, LastArgumentWithoutPartnerIsIgnored)
+{
+    const Options options = Read({L"-installDir", L"D:\\Apps", L"-uninstall"});
+    EXPECT_EQ(options.requestedPass, L"");
+    EXPECT_EQ(options.installDir, L"D:\\Apps");
+    EXPECT_EQ(Read({L"-Post_install"}).requestedPass, L"");
+    EXPECT_EQ(Read({}).requestedPass, L"");
+}
+
+TEST(OptionWalk, LaterPairsOverrideEarlierOnes)
+{
+    const Options options =
+        Read({L"-uninstall", L"x", L"-installDir", L"A", L"-Post_install", L"x", L"-installDir", L"B"});
+    EXPECT_EQ(options.requestedPass, L"Post_install");
+    EXPECT_EQ(options.installDir, L"B");
+}
+
+TEST(OptionWalk, NamesAreExactAndCaseSensitive)
+{
+    EXPECT_EQ(Read({L"-post_install", L"x"}).requestedPass, L"");
+    EXPECT_EQ(Read({L"Post_install", L"x"}).requestedPass, L"");
+    EXPECT_EQ(Read({L"-Uninstall", L"x"}).requestedPass, L"");
+    EXPECT_EQ(Read({L"-installdir", L"D:\\"}).installDir, L"");
+    EXPECT_EQ(Read({L"-uninstall", L""}).requestedPass, L"uninstall");
+}
+
+TEST(RecordFormatting, InsertsValueAsTextNeverAsFormat)
+{
+    EXPECT_EQ(FormatRecord(L"InstallDir is %s", L"C:\\%s%n%d"), L"InstallDir is C:\\%s%n%d");
+    EXPECT_EQ(FormatRecord(L"InstallDir is %s", L""), L"InstallDir is ");
+}
+
+TEST(RecordFormatting, ShortensVisiblyToTheLimit)
+{
+    const std::wstring value(2000, L'a');
+    const std::wstring record = FormatRecord(L"Commandline passed is %s", value);
+    ASSERT_EQ(record.size(), kMaxRecordLength);
+    EXPECT_EQ(record.substr(0, 22), L"Commandline passed is ");
+    EXPECT_EQ(record.substr(record.size() - 3), L"...");
+
+    const std::wstring exact(kMaxRecordLength - 22, L'b');
+    EXPECT_EQ(FormatRecord(L"Commandline passed is %s", exact), L"Commandline passed is " + exact);
+}
+
+} // namespace

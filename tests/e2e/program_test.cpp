@@ -1,0 +1,285 @@
+// Runs the built program as an installation framework would: through
+// CreateProcessW with an exact command line, in this build's Wine prefix,
+// with the real registration tool and two COM components of our own.
+#include "support/test_support.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kMutexName[] = L"QL_Postlude-{864f1458-2c1d-4074-afbb-7034b3805d2d}";
+const wchar_t kSystemClass[] = L"{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D01}";
+const wchar_t kInstallDirClass[] = L"{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}";
+const wchar_t kUsage[] =
+    L"Valid Option not provided, usage : Postlude_WB_QL_install.exe install / uninstall \"C:\\Program Files\"";
+const wchar_t kFirstRelative[] =
+    L"/My Quillora Projects/Corvane Quillora/Samples/Quillora Reimagined/Quillora_Reimagined.qlpj";
+const wchar_t kSecondRelative[] = L"/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj";
+
+std::wstring ProgramPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"QL_PROGRAM", path, MAX_PATH);
+    return path;
+}
+
+std::wstring Slashed(std::wstring path)
+{
+    for (wchar_t& c : path) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    return path;
+}
+
+bool IsRegistered(const wchar_t* clsid)
+{
+    const ProcessResult probe =
+        RunProcess(L"\"" + TestBinaryFolder() + L"\\com_probe.exe\" " + clsid);
+    EXPECT_TRUE(probe.started);
+    return probe.exitCode == 0;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        temp_ = MakeScratchFolder(L"e2e-temp");
+        installDir_ = MakeScratchFolder(L"e2e-install");
+        log_ = temp_ + L"\\QLPostlude.log";
+        systemX86_ = SpecialFolder(CSIDL_SYSTEMX86);
+        appData_ = SpecialFolder(CSIDL_APPDATA);
+        documents_ = SpecialFolder(CSIDL_PERSONAL);
+        recentProjects_ = appData_ + L"\\Corvane\\Quillora\\recent_projects.json";
+        RemoveTree(appData_ + L"\\Corvane");
+        CreateFolders(appData_ + L"\\Corvane\\Quillora");
+        ASSERT_TRUE(CopyFileW((TestBinaryFolder() + L"\\itcc.dll").c_str(), (systemX86_ + L"\\itcc.dll").c_str(),
+                              FALSE));
+        LayDownProduct(installDir_);
+        RunProcess(L"\"" + systemX86_ + L"\\regsvr32.exe\" /s /u \"" + systemX86_ + L"\\itcc.dll\"");
+        RunProcess(L"\"" + systemX86_ + L"\\regsvr32.exe\" /s /u \"" + installDir_ + L"\\Wrenfold\\Vantabox.dll\"");
+    }
+    void TearDown() override { RemoveTree(appData_ + L"\\Corvane"); }
+
+    static void LayDownProduct(const std::wstring& installDir)
+    {
+        CreateFolders(installDir + L"\\Wrenfold");
+        ASSERT_TRUE(CopyFileW((TestBinaryFolder() + L"\\Vantabox.dll").c_str(),
+                              (installDir + L"\\Wrenfold\\Vantabox.dll").c_str(), FALSE));
+    }
+
+    // Runs the program with `arguments` as everything after its quoted name.
+    std::int32_t Run(const std::wstring& arguments)
+    {
+        const ProcessResult result =
+            RunProcess(L"\"" + ProgramPath() + L"\" " + arguments, {{L"TEMP", temp_}, {L"TMP", temp_}});
+        EXPECT_TRUE(result.started);
+        return result.exitCode;
+    }
+
+    std::wstring Log() const { return MaskTimestamps(DecodeUtf16(ReadBytes(log_))); }
+
+    std::wstring Tool() const { return L"\"" + systemX86_ + L"\\regsvr32.exe\""; }
+
+    std::vector<std::wstring> Command(const std::wstring& line, int exitCode = 0) const
+    {
+        return {L"QL Custom Action: Executing Following command Line:", line,
+                L"QL Custom Action: commandline exit code: " + std::to_wstring(exitCode),
+                L"ZT Custom Action: commandline output"};
+    }
+
+    std::vector<std::wstring> PostInstallRecords(const std::wstring& installDir, const std::wstring& dllFolder) const
+    {
+        std::vector<std::wstring> records = {L"Running Postlude on Post payload install.",
+                                             L" Start PostPayloadinstallPostlude",
+                                             L"QL Custom Action:  In RegisterDlls function"};
+        Append(records, Command(Tool() + L" /s \"" + systemX86_ + L"\\itcc.dll\""));
+        Append(records, {L"QL Custom Action: RegisterDlls ended",
+                         L"QL Custom Action:  In installDirRegisterDlls function"});
+        if (installDir.empty()) {
+            records.push_back(L"QL Custom Action: could not convert installation directory into unicode");
+        } else {
+            records.push_back(L"QL Custom Action: converted INSTALLDIR into TCHAR");
+            Append(records, Command(Tool() + L" /s \"" + dllFolder + L"\\Wrenfold\\Vantabox.dll\""));
+            records.push_back(L"QL Custom Action: installDirRegisterDlls ended");
+        }
+        Append(records, {L"QL Custom Action:  In UpdateAppDataFile function", appData_,
+                         Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative,
+                         L"QL Custom Action: UpdateAppDataFile ended", L"End PostPayloadinstallPostlude"});
+        return records;
+    }
+
+    static void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& more)
+    {
+        to.insert(to.end(), more.begin(), more.end());
+    }
+
+    static std::wstring RunLog(const std::wstring& installDir, const std::wstring& passRecords,
+                               const std::wstring& commandLine)
+    {
+        return Lines({L"Start Postlude.", L"InstallDir is " + installDir}) + passRecords +
+               Lines({L"InstallDir is " + installDir, L"Commandline passed is " + commandLine});
+    }
+
+    std::wstring temp_;
+    std::wstring installDir_;
+    std::wstring log_;
+    std::wstring systemX86_;
+    std::wstring appData_;
+    std::wstring documents_;
+    std::wstring recentProjects_;
+};
+
+TEST_F(ProgramTest, PostInstallRegistersBothComponentsAndSeedsRecentProjects)
+{
+    WriteBytes(recentProjects_, "[\n  \"QLPJ1\",\n  \"QLPJ2\"\n]\n");
+    const std::wstring arguments = L"-Post_install 1 -installDir \"" + installDir_ + L"\"";
+    EXPECT_EQ(Run(arguments), 0);
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_, Lines(PostInstallRecords(installDir_, installDir_)), arguments));
+
+    std::string expected = "[\r\n  \"";
+    for (const std::wstring& path : {Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative}) {
+        expected.append(path.begin(), path.end());
+        expected += path == Slashed(documents_) + kFirstRelative ? "\",\r\n  \"" : "\"\r\n]\r\n";
+    }
+    EXPECT_EQ(ReadBytes(recentProjects_), expected);
+    EXPECT_TRUE(IsRegistered(kSystemClass));
+    EXPECT_TRUE(IsRegistered(kInstallDirClass));
+}
+
+TEST_F(ProgramTest, UninstallUnregistersOnlyTheInstallDirComponent)
+{
+    WriteBytes(recentProjects_, "QLPJ1\r\n");
+    ASSERT_EQ(Run(L"-Post_install 1 -installDir \"" + installDir_ + L"\""), 0);
+    ASSERT_TRUE(IsRegistered(kInstallDirClass));
+    DeleteFileW(log_.c_str());
+    const std::string seeded = ReadBytes(recentProjects_);
+
+    const std::wstring arguments = L"-uninstall 1 -installDir \"" + installDir_ + L"\\\\\"";
+    EXPECT_EQ(Run(arguments), 0);
+    std::vector<std::wstring> records = {L"Running Postlude on uninstall.", L"Start uninstallPostlude",
+                                         L"QL Custom Action:  In UnRegisterDlls function"};
+    Append(records, Command(Tool() + L" /s /u \"" + installDir_ + L"\\Wrenfold\\Vantabox.dll\""));
+    Append(records, {L"QL Custom Action: UnRegisterDlls ended", L" End uninstallPostlude"});
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_ + L"\\", Lines(records), arguments));
+    EXPECT_FALSE(IsRegistered(kInstallDirClass));
+    EXPECT_TRUE(IsRegistered(kSystemClass));
+    EXPECT_EQ(ReadBytes(recentProjects_), seeded);
+}
+
+TEST_F(ProgramTest, EmptyInstallDirRegistersOnlyTheSystemComponent)
+{
+    const std::wstring arguments = L"-Post_install 1";
+    EXPECT_EQ(Run(arguments), 0);
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(L"", Lines(PostInstallRecords(L"", L"")), arguments));
+    EXPECT_TRUE(IsRegistered(kSystemClass));
+    EXPECT_FALSE(IsRegistered(kInstallDirClass));
+}
+
+TEST_F(ProgramTest, InstallDirWithBlanksAndTrailingBackslash)
+{
+    const std::wstring blanks = MakeScratchFolder(L"e2e install with blanks");
+    LayDownProduct(blanks);
+    const std::wstring arguments = L"-installDir " + blanks + L"\\ -Post_install x";
+    // Unquoted, the split cuts the directory at its first blank.
+    EXPECT_EQ(Run(arguments), 0);
+    const std::wstring quoted = L"-installDir \"" + blanks + L"\\\\\" -Post_install x";
+    DeleteFileW(log_.c_str());
+    EXPECT_EQ(Run(quoted), 0);
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(blanks + L"\\", Lines(PostInstallRecords(blanks + L"\\", blanks)), quoted));
+    EXPECT_TRUE(IsRegistered(kInstallDirClass));
+}
+
+TEST_F(ProgramTest, DriveRootKeepsItsBackslash)
+{
+    EXPECT_EQ(Run(L"-Post_install 1 -installDir Q:\\"), 0);
+    const std::vector<std::wstring> messages = LogMessages(log_);
+    const std::wstring command = Tool() + L" /s \"Q:\\\\Wrenfold\\Vantabox.dll\"";
+    EXPECT_NE(std::find(messages.begin(), messages.end(), command), messages.end());
+}
+
+TEST_F(ProgramTest, EveryUsageCaseWritesTheUsageMessageAndExitsZero)
+{
+    struct Case {
+        std::wstring arguments;
+        std::wstring installDir;
+    };
+    const Case cases[] = {
+        {L"-installDir D:\\Apps -uninstall", L"D:\\Apps"},
+        {L"-installDir -Post_install", L"-Post_install"},
+        {L"x -Post_install y z", L""},
+        {L"-Post_install", L""},
+        {L"-post_install x", L""},
+        {L"Post_install x", L""},
+        {L"uninstall x -installDir C:\\", L"C:\\"},
+    };
+    for (const Case& c : cases) {
+        DeleteFileW(log_.c_str());
+        EXPECT_EQ(Run(c.arguments), 0) << c.arguments.c_str();
+        EXPECT_EQ(Log(), L"\xFEFF" + Lines({L"Start Postlude.", L"InstallDir is " + c.installDir}) + ErrorLine(kUsage) +
+                             Lines({L"InstallDir is " + c.installDir, L"Commandline passed is " + c.arguments}))
+            << c.arguments.c_str();
+    }
+}
+
+TEST_F(ProgramTest, ValuesAreLoggedLiterally)
+{
+    const std::wstring arguments = L"-installDir C:\\%s%n%d%x -uninstall %s";
+    EXPECT_EQ(Run(arguments), 0);
+    const std::vector<std::wstring> messages = LogMessages(log_);
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[1], L"InstallDir is C:\\%s%n%d%x");
+    EXPECT_EQ(messages.back(), L"Commandline passed is " + arguments);
+}
+
+TEST_F(ProgramTest, NoLoggedRunEndsWithMinusOneAndLeavesNoLog)
+{
+    EXPECT_EQ(Run(L""), -1);
+    EXPECT_FALSE(FileExists(log_));
+
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(Run(L"-Post_install 1"), -1);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    EXPECT_FALSE(FileExists(log_));
+
+    HANDLE holder = CreateFileW(log_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Run(L"-Post_install 1"), -1);
+    CloseHandle(holder);
+    EXPECT_EQ(ReadBytes(log_), "");
+    EXPECT_FALSE(IsRegistered(kSystemClass));
+}
+
+TEST_F(ProgramTest, SecondRunAppendsWithoutSecondByteOrderMark)
+{
+    EXPECT_EQ(Run(L"a b"), 0);
+    EXPECT_EQ(Run(L"c d"), 0);
+    const auto usageRun = [](const std::wstring& commandLine) {
+        return RunLog(L"", ErrorLine(kUsage), commandLine);
+    };
+    EXPECT_EQ(Log(), L"\xFEFF" + usageRun(L"a b") + usageRun(L"c d"));
+}
+
+TEST_F(ProgramTest, OverlongInstallDirIsRefusedAndOverlongCommandLineShortened)
+{
+    const std::wstring longDir = L"C:\\" + std::wstring(300, L'd');
+    const std::wstring arguments = L"-uninstall 1 -installDir " + longDir + L" -pad " + std::wstring(800, L'p');
+    EXPECT_EQ(Run(arguments), 0);
+    const std::vector<std::wstring> messages = LogMessages(log_);
+    ASSERT_EQ(messages.size(), 10u);
+    EXPECT_EQ(messages[1], L"InstallDir refused: it is 303 characters long, at most 259 are accepted");
+    EXPECT_EQ(messages[2], L"InstallDir is ");
+    EXPECT_EQ(messages[6], L"QL Custom Action: could not convert installation directory into unicode");
+    EXPECT_EQ(messages[9].size(), 1023u);
+    EXPECT_EQ(messages[9], (L"Commandline passed is " + arguments).substr(0, 1020) + L"...");
+}
+
+} // namespace

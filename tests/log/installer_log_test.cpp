@@ -1,0 +1,211 @@
+#include "log/installer_log.h"
+
+#include "platform/os_calls.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kBom = "\xFF\xFE";
+
+class InstallerLogTest : public ::testing::Test {
+protected:
+    void SetUp() override { path_ = MakeScratchFolder(L"installer-log") + L"\\log.txt"; }
+    std::wstring Content() const { return MaskTimestamps(DecodeUtf16(ReadBytes(path_))); }
+    std::wstring path_;
+};
+
+// An XML record with its time fields masked, for comparison.
+std::wstring MaskXml(std::wstring text)
+{
+    for (std::size_t at = text.find(L"ID=\""); at != std::wstring::npos; at = text.find(L"ID=\"", at + 1)) {
+        text.replace(at + 4, 10, L"##########");
+    }
+    for (const wchar_t* field : {L"Date=\"", L"Time=\""}) {
+        const std::size_t length = std::wcslen(field);
+        for (std::size_t at = text.find(field); at != std::wstring::npos; at = text.find(field, at + 1)) {
+            const std::size_t end = text.find(L'"', at + length);
+            text.replace(at + length, end - at - length, L"#");
+        }
+    }
+    return text;
+}
+
+std::wstring XmlUnit(int number, const wchar_t* level, const std::wstring& message)
+{
+    wchar_t id[16] = {};
+    swprintf(id, 16, L"%010d", number);
+    return std::wstring(L"\t<LogUnit ID=\"##########") + id + L"\" Type=\"" + level +
+           L"\" Date=\"#\" Time=\"#\" Sender=\"\">\r\n\t\t<message>" + message + L"</message>\r\n\t</LogUnit>\r\n";
+}
+
+const std::wstring kXmlStart =
+    L"\xFEFF<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<LogManifest>\r\n";
+
+TEST_F(InstallerLogTest, NewTextFileStartsWithByteOrderMarkThenRecords)
+{
+    InstallerLog log;
+    ASSERT_TRUE(log.Open(0, LogFormat::Text, path_));
+    log.Write(LogLevel::INFO, L"Start Postlude.");
+    log.Write(LogLevel::ERROR, L"a %s %n %d < &");
+    log.Close();
+    EXPECT_EQ(ReadBytes(path_).substr(0, 2), kBom);
+    EXPECT_EQ(Content(), L"\xFEFF" + InfoLine(L"Start Postlude.") + ErrorLine(L"a %s %n %d < &"));
+}
+
+TEST_F(InstallerLogTest, ExistingTextFileIsContinuedWithoutSecondMark)
+{
+    WriteBytes(path_, kBom + EncodeUtf16(L"old line\r\n"));
+    InstallerLog log;
+    ASSERT_TRUE(log.Open(0, LogFormat::Text, path_));
+    log.Write(LogLevel::INFO, L"new");
+    log.Close();
+    EXPECT_EQ(Content(), L"\xFEFFold line\r\n" + InfoLine(L"new"));
+}
+
+TEST_F(InstallerLogTest, EmptyExistingFileGetsNoMarkNorHeader)
+{
+    WriteBytes(path_, "");
+    for (const LogFormat format : {LogFormat::Text, LogFormat::Xml}) {
+        WriteBytes(path_, "");
+        InstallerLog log;
+        ASSERT_TRUE(log.Open(0, format, path_));
+        log.Close();
+        EXPECT_EQ(MaskXml(DecodeUtf16(ReadBytes(path_))), format == LogFormat::Xml ? L"</LogManifest>" : L"");
+    }
+}
+
+TEST_F(InstallerLogTest, LevelsAboveTheMaximumAreDroppedAndTakeNoNumber)
+{
+    InstallerLog log;
+    log.SetMaxLevel(4);
+    ASSERT_TRUE(log.Open(0, LogFormat::Xml, path_));
+    log.Write(static_cast<LogLevel>(5), L"dropped");
+    log.Write(static_cast<LogLevel>(-1), L"negative");
+    log.Write(LogLevel::CRITICALERROR, L"critical");
+    EXPECT_EQ(log.RecordCount(), 2);
+    log.Close();
+    EXPECT_EQ(MaskXml(DecodeUtf16(ReadBytes(path_))),
+              kXmlStart + XmlUnit(1, L" INFO          ", L"negative") +
+                  XmlUnit(2, L" CRITICALERROR ", L"critical") + L"</LogManifest>");
+}
+
+TEST_F(InstallerLogTest, ClosedXmlFileIsContinuedAsOneManifest)
+{
+    for (const wchar_t* message : {L"first run", L"second run"}) {
+        InstallerLog log;
+        ASSERT_TRUE(log.Open(0, LogFormat::Xml, path_));
+        log.Write(LogLevel::INFO, message);
+        log.Close();
+    }
+    EXPECT_EQ(MaskXml(DecodeUtf16(ReadBytes(path_))),
+              kXmlStart + XmlUnit(1, L" INFO          ", L"first run") +
+                  XmlUnit(1, L" INFO          ", L"second run") + L"</LogManifest>");
+}
+
+TEST_F(InstallerLogTest, UnclosedXmlFileIsContinuedAtItsEnd)
+{
+    const std::wstring unclosed = kXmlStart + XmlUnit(1, L" INFO          ", L"killed run");
+    WriteBytes(path_, EncodeUtf16(unclosed));
+    InstallerLog log;
+    ASSERT_TRUE(log.Open(0, LogFormat::Xml, path_));
+    log.Write(LogLevel::INFO, L"next");
+    log.Close();
+    EXPECT_EQ(MaskXml(DecodeUtf16(ReadBytes(path_))),
+              unclosed + XmlUnit(1, L" INFO          ", L"next") + L"</LogManifest>");
+}
+
+TEST_F(InstallerLogTest, LongerOldLastLineIsCutOffWhenContinued)
+{
+    const std::wstring head = kXmlStart + XmlUnit(1, L" INFO          ", L"a");
+    WriteBytes(path_, EncodeUtf16(head + L"\t<LogUnit ID=\"half a record that was cut short by a killed run"));
+    InstallerLog log;
+    ASSERT_TRUE(log.Open(0, LogFormat::Xml, path_));
+    log.Close();
+    EXPECT_EQ(MaskXml(DecodeUtf16(ReadBytes(path_))), head + L"</LogManifest>");
+}
+
+TEST_F(InstallerLogTest, EachRecordIsOnDiskBeforeWriteReturns)
+{
+    InstallerLog log;
+    ASSERT_TRUE(log.Open(0, LogFormat::Text, path_));
+    log.Write(LogLevel::INFO, L"0123456789");
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ASSERT_TRUE(GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 2u + 2u * (39u + 10u + 2u));
+    log.Close();
+}
+
+TEST_F(InstallerLogTest, FileIsHeldExclusivelyAndNotInheritedByChildren)
+{
+    InstallerLog log;
+    ASSERT_TRUE(log.Open(0, LogFormat::Text, path_));
+    UniqueHandle other(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(other.IsValid());
+
+    // A child that inherits every inheritable handle and outlives the log.
+    const ProcessResult child =
+        RunProcess(L"\"" + TestBinaryFolder() + L"\\fake_tool.exe\" linger 3000", {}, 10000, true);
+    ASSERT_TRUE(child.started);
+    log.Close();
+    UniqueHandle reopened(CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reopened.IsValid());
+}
+
+TEST_F(InstallerLogTest, FileHeldByAnotherFailsTheOpen)
+{
+    UniqueHandle holder(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    InstallerLog log;
+    EXPECT_FALSE(log.Open(0, LogFormat::Text, path_));
+    EXPECT_EQ(log.OpenStatus(), -1);
+    log.Close();
+    EXPECT_FALSE(log.Open(0, LogFormat::Text, L""));
+    EXPECT_EQ(log.OpenStatus(), -1);
+}
+
+std::wstring g_sinkLines;
+void Sink(const wchar_t* line)
+{
+    g_sinkLines += line;
+}
+
+TEST_F(InstallerLogTest, LineSinkGetsEachRecordAsATabSeparatedLine)
+{
+    g_sinkLines.clear();
+    InstallerLog log;
+    log.SetLineSink(Sink);
+    ASSERT_TRUE(log.Open(0, LogFormat::Text, path_));
+    log.Write(LogLevel::WARNING, L"w");
+    log.Close();
+    ASSERT_EQ(g_sinkLines.size(), 20u + 1 + 15 + 1 + 8 + 1 + 12 + 1 + 0 + 1 + 1 + 2);
+    EXPECT_EQ(g_sinkLines.substr(10, 10), L"0000000001");
+    EXPECT_EQ(g_sinkLines.substr(20, 17), L"\t WARNING       \t");
+    EXPECT_EQ(g_sinkLines.substr(g_sinkLines.size() - 5), L"\t\tw\r\n");
+}
+
+std::wstring g_tempFolder;
+DWORD WINAPI FakeTempPath(DWORD, LPWSTR buffer)
+{
+    wcscpy(buffer, (g_tempFolder + L"\\").c_str());
+    return static_cast<DWORD>(g_tempFolder.size() + 1);
+}
+
+TEST_F(InstallerLogTest, OpenInTempFolderWritesTextIntoTheTemporaryFolder)
+{
+    g_tempFolder = MakeScratchFolder(L"installer-log-temp");
+    ScopedOsOverride os;
+    os->getTempPath = FakeTempPath;
+    InstallerLog log;
+    ASSERT_TRUE(log.OpenInTempFolder(L"QLPostlude.log"));
+    EXPECT_EQ(log.FilePath(), g_tempFolder + L"\\QLPostlude.log");
+    log.Write(LogLevel::CRITICALERROR, L"all levels");
+    log.Close();
+    EXPECT_EQ(LogMessages(g_tempFolder + L"\\QLPostlude.log"), std::vector<std::wstring>{L"all levels"});
+}
+
+} // namespace

@@ -1,0 +1,87 @@
+#include "log/record_format.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+RecordStamp Stamp()
+{
+    RecordStamp stamp;
+    stamp.date = FormatDate(12, 7, 2026);
+    stamp.time = FormatTime(11, 26, 3);
+    stamp.seconds = 1796642793;
+    stamp.milliseconds = 7;
+    return stamp;
+}
+
+TEST(LevelText, IsFifteenCharactersAndUnknownLevelsReadAsInfo)
+{
+    EXPECT_EQ(LevelText(LogLevel::ERROR), L" ERROR         ");
+    EXPECT_EQ(LevelText(LogLevel::WARNING), L" WARNING       ");
+    EXPECT_EQ(LevelText(LogLevel::INFO), L" INFO          ");
+    EXPECT_EQ(LevelText(LogLevel::CRITICALINFO), L" CRITICALINFO  ");
+    EXPECT_EQ(LevelText(LogLevel::CRITICALERROR), L" CRITICALERROR ");
+    EXPECT_EQ(LevelText(static_cast<LogLevel>(-1)), L" INFO          ");
+    EXPECT_EQ(LevelText(static_cast<LogLevel>(7)), L" INFO          ");
+}
+
+TEST(StampFormat, PadsWithZeros)
+{
+    EXPECT_EQ(FormatDate(1, 2, 2003), L"01/02/03");
+    EXPECT_EQ(FormatDate(12, 31, 2100), L"12/31/00");
+    EXPECT_EQ(FormatTime(0, 5, 9), L"00:05:09");
+    EXPECT_EQ(FormatTime(23, 59, 59), L"23:59:59");
+}
+
+TEST(TextRecord, MessageStartsAfterThirtyNineCharacters)
+{
+    EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"Start Postlude."),
+              L"12/07/26  11:26:03   INFO              Start Postlude.\r\n");
+    EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::CRITICALERROR, L"x"),
+              L"12/07/26  11:26:03   CRITICALERROR     x\r\n");
+    EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"%s%n<&").substr(39), L"%s%n<&\r\n");
+}
+
+TEST(XmlRecord, HasTwentyDigitIdAndUnescapedMessage)
+{
+    EXPECT_EQ(RenderXmlRecord(Stamp(), 1, LogLevel::ERROR, L"a < b & c"),
+              L"\t<LogUnit ID=\"17966427930000000001\" Type=\" ERROR         \" Date=\"12/07/26\" "
+              L"Time=\"11:26:03:007\" Sender=\"\">\r\n"
+              L"\t\t<message>a < b & c</message>\r\n"
+              L"\t</LogUnit>\r\n");
+}
+
+TEST(SinkLine, IsTabSeparatedAndBounded)
+{
+    EXPECT_EQ(RenderSinkLine(Stamp(), 12, LogLevel::INFO, L"m", 4096),
+              L"17966427930000000012\t INFO          \t12/07/26\t11:26:03:007\t\tm\r\n");
+    EXPECT_EQ(RenderSinkLine(Stamp(), 1, LogLevel::INFO, std::wstring(5000, L'x'), 4096).size(), 4095u);
+}
+
+std::string Utf16(const std::wstring& text)
+{
+    std::string bytes;
+    for (const wchar_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+TEST(LastLineStart, FindsTheStartOfTheLastLine)
+{
+    const std::string bom = "\xFF\xFE";
+    const std::string closed = bom + Utf16(L"<a>\r\n\tx\r\n</LogManifest>");
+    EXPECT_EQ(FindLastLineStart(closed), closed.size() - 28);
+
+    const std::string unclosed = bom + Utf16(L"<a>\r\n\tx\r\n");
+    EXPECT_EQ(FindLastLineStart(unclosed), unclosed.size());
+
+    EXPECT_EQ(FindLastLineStart(""), 0u);
+    // The byte-order mark is never overwritten.
+    EXPECT_EQ(FindLastLineStart(bom + Utf16(L"</LogManifest>")), 2u);
+    // A line feed byte that is half of another character is no line end.
+    EXPECT_EQ(FindLastLineStart(bom + Utf16(L"\x0A00x")), 2u);
+}
+
+} // namespace

@@ -1,0 +1,138 @@
+#include "registration/command_runner.h"
+
+#include "platform/os_calls.h"
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+using Messages = std::vector<std::wstring>;
+
+std::wstring FakeTool(const std::wstring& arguments)
+{
+    return L"\"" + TestBinaryFolder() + L"\\fake_tool.exe\" " + arguments;
+}
+
+Messages Ran(std::int32_t code)
+{
+    return {L"QL Custom Action: commandline exit code: " + std::to_wstring(code),
+            L"ZT Custom Action: commandline output"};
+}
+
+TEST(CommandRunner, LogsAndReturnsTheChildsExitCode)
+{
+    LogCapture capture(L"runner-exit");
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"exit 3").c_str()), 3);
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"exit 0xC0000005").c_str()), -1073741819);
+    Messages expected = Ran(3);
+    const Messages second = Ran(-1073741819);
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(capture.Messages(), expected);
+}
+
+TEST(CommandRunner, OutputLargerThanThePipeNeverBlocksAndNeverReachesTheLog)
+{
+    LogCapture capture(L"runner-flood");
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"flood 1048576").c_str()), 0);
+    EXPECT_EQ(capture.Messages(), Ran(0));
+}
+
+TEST(CommandRunner, ChildHasNoStandardInput)
+{
+    LogCapture capture(L"runner-stdin");
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"stdin x").c_str()), 0);
+}
+
+TEST(CommandRunner, ReturnsOnceTheChildEndsEvenIfItsChildHoldsThePipe)
+{
+    LogCapture capture(L"runner-linger");
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"linger 8000").c_str()), 0);
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(capture.Messages(), Ran(0));
+}
+
+TEST(CommandRunner, MissingProgramIsReportedAndReturnsZero)
+{
+    LogCapture capture(L"runner-missing");
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), L"\"C:\\no such folder\\tool.exe\" /s"), 0);
+    EXPECT_EQ(capture.Messages(), Messages{L"QL Custom Action: Error could not create new Process"});
+}
+
+TEST(CommandRunner, RunsA1023CharacterCommandAndRefusesLongerOnes)
+{
+    LogCapture capture(L"runner-length");
+    std::wstring command = FakeTool(L"exit 5");
+    command.resize(kMaxCommandLineLength, L' ');
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), command.c_str()), 5);
+    command.push_back(L' ');
+    EXPECT_EQ(ExecuteCommandLine(capture.Log(), command.c_str()), -1);
+    Messages expected = Ran(5);
+    expected.push_back(L"QL Custom Action: command line not run, it is 1024 characters long and at most 1023 fit");
+    EXPECT_EQ(capture.Messages(), expected);
+}
+
+BOOL WINAPI FailCreatePipe(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD)
+{
+    return FALSE;
+}
+BOOL WINAPI FailSetHandleInformation(HANDLE, DWORD, DWORD)
+{
+    return FALSE;
+}
+BOOL WINAPI FailCreateProcess(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                              LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    return FALSE;
+}
+DWORD WINAPI FailWait(HANDLE, DWORD)
+{
+    return WAIT_FAILED;
+}
+BOOL WINAPI FailGetExitCode(HANDLE, LPDWORD)
+{
+    return FALSE;
+}
+
+struct PlatformFailure {
+    const char* name;
+    void (*inject)(OsCalls&);
+    std::int32_t result;
+    Messages messages;
+};
+
+class CommandRunnerFailure : public ::testing::TestWithParam<PlatformFailure> {};
+
+TEST_P(CommandRunnerFailure, IsLoggedAndEndsTheCall)
+{
+    LogCapture capture(L"runner-failure");
+    std::int32_t result = 0;
+    {
+        ScopedOsOverride os;
+        GetParam().inject(Os());
+        result = ExecuteCommandLine(capture.Log(), FakeTool(L"exit 7").c_str());
+    }
+    EXPECT_EQ(result, GetParam().result);
+    EXPECT_EQ(capture.Messages(), GetParam().messages);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachPlatformCall, CommandRunnerFailure,
+    ::testing::Values(
+        PlatformFailure{"CreatePipe", [](OsCalls& os) { os.createPipe = FailCreatePipe; }, -1,
+                        {L"QL Custom Action: Failure in StdoutRd CreatePipe"}},
+        PlatformFailure{"SetHandleInformation",
+                        [](OsCalls& os) { os.setHandleInformation = FailSetHandleInformation; }, -1,
+                        {L"QL Custom Action: Failure in Stdout SetHandleInformation"}},
+        PlatformFailure{"CreateProcess", [](OsCalls& os) { os.createProcess = FailCreateProcess; }, 0,
+                        {L"QL Custom Action: Error could not create new Process"}},
+        PlatformFailure{"Wait", [](OsCalls& os) { os.waitForSingleObject = FailWait; }, 0,
+                        {L"QL Custom Action: Error could not wait for the process to complete"}},
+        PlatformFailure{"GetExitCodeProcess", [](OsCalls& os) { os.getExitCodeProcess = FailGetExitCode; }, -1,
+                        Ran(-1)}),
+    [](const ::testing::TestParamInfo<PlatformFailure>& failure) { return std::string(failure.param.name); });
+
+} // namespace

@@ -1,0 +1,207 @@
+#include "seeding/recent_projects_seeding.h"
+
+#include "platform/os_calls.h"
+#include "support/log_capture.h"
+#include "text/conversion.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+using Messages = std::vector<std::wstring>;
+
+const wchar_t kFirstRelative[] =
+    L"/My Quillora Projects/Corvane Quillora/Samples/Quillora Reimagined/Quillora_Reimagined.qlpj";
+const wchar_t kSecondRelative[] = L"/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj";
+
+std::wstring Slashed(std::wstring path)
+{
+    for (wchar_t& c : path) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    return path;
+}
+
+class SeedingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        appData_ = SpecialFolder(CSIDL_APPDATA);
+        documents_ = SpecialFolder(CSIDL_PERSONAL);
+        folder_ = appData_ + L"\\Corvane\\Quillora";
+        RemoveTree(appData_ + L"\\Corvane");
+        CreateFolders(folder_);
+        file_ = folder_ + L"\\recent_projects.json";
+    }
+    void TearDown() override { RemoveTree(appData_ + L"\\Corvane"); }
+
+    std::string FirstPath() const { return ConvertToUtf8(Slashed(documents_) + kFirstRelative); }
+    std::string SecondPath() const { return ConvertToUtf8(Slashed(documents_) + kSecondRelative); }
+
+    Messages Records(const Messages& middle = {}) const
+    {
+        Messages records = {L"QL Custom Action:  In UpdateAppDataFile function", appData_,
+                            Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative};
+        records.insert(records.end(), middle.begin(), middle.end());
+        records.push_back(L"QL Custom Action: UpdateAppDataFile ended");
+        return records;
+    }
+
+    // Every file of the folder: no temporary file may be left behind.
+    std::vector<std::wstring> FolderEntries() const
+    {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry{};
+        HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &entry);
+        while (search != INVALID_HANDLE_VALUE) {
+            if (entry.cFileName[0] != L'.') {
+                names.push_back(entry.cFileName);
+            }
+            if (!FindNextFileW(search, &entry)) {
+                FindClose(search);
+                break;
+            }
+        }
+        return names;
+    }
+
+    Messages Run()
+    {
+        LogCapture capture(L"seeding");
+        UpdateAppDataFile(capture.Log());
+        return capture.Messages();
+    }
+
+    std::wstring appData_;
+    std::wstring documents_;
+    std::wstring folder_;
+    std::wstring file_;
+};
+
+TEST_F(SeedingTest, ReplacesTokensWithSamplePathsAndLogsThem)
+{
+    WriteBytes(file_, "{\"recent\": [\n  \"QLPJ1\",\n  \"QLPJ2\"\n]}");
+    EXPECT_EQ(Run(), Records());
+    EXPECT_EQ(ReadBytes(file_),
+              "{\"recent\": [\r\n  \"" + FirstPath() + "\",\r\n  \"" + SecondPath() + "\"\r\n]}\r\n");
+    EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"});
+}
+
+TEST_F(SeedingTest, MissingFileStaysMissing)
+{
+    EXPECT_EQ(Run(), Records());
+    EXPECT_FALSE(FileExists(file_));
+    RemoveTree(appData_ + L"\\Corvane");
+    EXPECT_EQ(Run(), Records());
+    EXPECT_FALSE(FileExists(appData_ + L"\\Corvane"));
+}
+
+TEST_F(SeedingTest, EmptyFileStaysEmpty)
+{
+    WriteBytes(file_, "");
+    EXPECT_EQ(Run(), Records());
+    EXPECT_EQ(ReadBytes(file_), "");
+    EXPECT_TRUE(FileExists(file_));
+}
+
+std::wstring g_documents;
+BOOL WINAPI FakeDocuments(HWND owner, LPWSTR buffer, int csidl, BOOL create)
+{
+    if (csidl != CSIDL_PERSONAL) {
+        return SHGetSpecialFolderPathW(owner, buffer, csidl, create);
+    }
+    wcscpy(buffer, g_documents.c_str());
+    return TRUE;
+}
+
+TEST_F(SeedingTest, PathOutsideAsciiIsInsertedAsUtf8)
+{
+    g_documents = L"C:\\users\\J\x00F6rg\\Documents\\";
+    WriteBytes(file_, "QLPJ1");
+    Messages messages;
+    {
+        ScopedOsOverride os;
+        os->getSpecialFolderPath = FakeDocuments;
+        messages = Run();
+    }
+    const std::string first = "C:/users/J\xC3\xB6rg/Documents/My Quillora Projects/Corvane Quillora/Samples/"
+                              "Quillora Reimagined/Quillora_Reimagined.qlpj";
+    EXPECT_EQ(ReadBytes(file_), first + "\r\n");
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[2].substr(0, 15), L"C:/users/J\x00C3\x00B6rg/");
+}
+
+BOOL WINAPI FailAppData(HWND owner, LPWSTR buffer, int csidl, BOOL create)
+{
+    return csidl == CSIDL_APPDATA ? FALSE : SHGetSpecialFolderPathW(owner, buffer, csidl, create);
+}
+BOOL WINAPI FailDocuments(HWND owner, LPWSTR buffer, int csidl, BOOL create)
+{
+    return csidl == CSIDL_PERSONAL ? FALSE : SHGetSpecialFolderPathW(owner, buffer, csidl, create);
+}
+BOOL WINAPI FailRead(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)
+{
+    SetLastError(ERROR_READ_FAULT);
+    return FALSE;
+}
+BOOL WINAPI FailWrite(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)
+{
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST_F(SeedingTest, UnfetchableFoldersLeaveTheFileAlone)
+{
+    const std::string original = "QLPJ1\nQLPJ2\n";
+    WriteBytes(file_, original);
+    Messages noAppData;
+    Messages noDocuments;
+    {
+        ScopedOsOverride os;
+        os->getSpecialFolderPath = FailAppData;
+        noAppData = Run();
+        os->getSpecialFolderPath = FailDocuments;
+        noDocuments = Run();
+    }
+    EXPECT_EQ(ReadBytes(file_), original);
+    EXPECT_EQ(noAppData, (Messages{L"QL Custom Action:  In UpdateAppDataFile function",
+                                   L"QL Custom Action: Unable to Fetch user APP data folder", L"",
+                                   Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative,
+                                   L"QL Custom Action: recent projects file left alone, no APP data folder",
+                                   L"QL Custom Action: UpdateAppDataFile ended"}));
+    EXPECT_EQ(noDocuments, (Messages{L"QL Custom Action:  In UpdateAppDataFile function",
+                                     L"QL Custom Action: Unable to Fetch user documents folder", appData_,
+                                     kFirstRelative, kSecondRelative,
+                                     L"QL Custom Action: recent projects file left alone, no documents folder",
+                                     L"QL Custom Action: UpdateAppDataFile ended"}));
+}
+
+TEST_F(SeedingTest, ReadOrWriteFailureLeavesTheFileAsItWas)
+{
+    const std::string original = "QLPJ1\nQLPJ2\n";
+    WriteBytes(file_, original);
+    Messages readFailed;
+    Messages writeFailed;
+    {
+        ScopedOsOverride os;
+        os->readFile = FailRead;
+        readFailed = Run();
+    }
+    {
+        ScopedOsOverride os;
+        os->writeFile = FailWrite;
+        writeFailed = Run();
+    }
+    EXPECT_EQ(ReadBytes(file_), original);
+    EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"});
+    EXPECT_EQ(readFailed, Records({L"QL Custom Action: could not read the recent projects file, left as it was"}));
+    EXPECT_EQ(writeFailed, Records({L"QL Custom Action: could not write the recent projects file, left as it was"}));
+}
+
+} // namespace

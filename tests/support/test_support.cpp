@@ -1,0 +1,254 @@
+#include "support/test_support.h"
+
+#include "platform/unique_handle.h"
+
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cwctype>
+#include <map>
+#include <stdexcept>
+
+namespace testing_support {
+
+namespace {
+
+std::wstring ProcessTempFolder()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, buffer);
+    return buffer;
+}
+
+bool IsStamp(const std::wstring& line)
+{
+    static const wchar_t kShape[] = L"dd/dd/dd  dd:dd:dd";
+    if (line.size() < 18) {
+        return false;
+    }
+    for (std::size_t i = 0; i < 18; ++i) {
+        const bool ok = kShape[i] == L'd' ? std::iswdigit(line[i]) != 0 : line[i] == kShape[i];
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring StampedLine(const std::wstring& level, const std::wstring& message)
+{
+    return L"##/##/##  ##:##:##  " + level + L"    " + message + L"\r\n";
+}
+
+} // namespace
+
+void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+void CreateFolders(const std::wstring& path)
+{
+    for (std::size_t separator = path.find(L'\\', 3); separator != std::wstring::npos;
+         separator = path.find(L'\\', separator + 1)) {
+        CreateDirectoryW(path.substr(0, separator).c_str(), nullptr);
+    }
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+std::wstring MakeScratchFolder(const std::wstring& name)
+{
+    const std::wstring folder = ProcessTempFolder() + L"ql-tests\\" + name;
+    RemoveTree(folder);
+    CreateFolders(folder);
+    return folder;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid()) {
+        return std::string();
+    }
+    std::string bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr) && read > 0) {
+        bytes.append(chunk, read);
+    }
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    if (!file.IsValid() || !WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        throw std::runtime_error("could not write a test file");
+    }
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring DecodeUtf16(const std::string& bytes)
+{
+    std::wstring text;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) |
+                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    return text;
+}
+
+std::string EncodeUtf16(const std::wstring& text)
+{
+    std::string bytes;
+    for (const wchar_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+std::wstring TestBinaryFolder()
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder = self;
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+std::wstring SpecialFolder(int csidl)
+{
+    wchar_t buffer[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE);
+    return buffer;
+}
+
+std::wstring MaskTimestamps(const std::wstring& log)
+{
+    std::wstring masked;
+    std::size_t start = 0;
+    while (start < log.size()) {
+        std::size_t end = log.find(L'\n', start);
+        end = end == std::wstring::npos ? log.size() : end + 1;
+        std::wstring line = log.substr(start, end - start);
+        const std::size_t mark = start == 0 && !line.empty() && line[0] == 0xFEFF ? 1 : 0;
+        if (IsStamp(line.substr(mark))) {
+            line.replace(mark, 18, L"##/##/##  ##:##:##");
+        }
+        masked += line;
+        start = end;
+    }
+    return masked;
+}
+
+std::wstring InfoLine(const std::wstring& message)
+{
+    return StampedLine(L" INFO          ", message);
+}
+
+std::wstring ErrorLine(const std::wstring& message)
+{
+    return StampedLine(L" ERROR         ", message);
+}
+
+std::wstring Lines(const std::vector<std::wstring>& messages)
+{
+    std::wstring text;
+    for (const std::wstring& message : messages) {
+        text += InfoLine(message);
+    }
+    return text;
+}
+
+std::vector<std::wstring> LogMessages(const std::wstring& path)
+{
+    std::wstring text = DecodeUtf16(ReadBytes(path));
+    if (!text.empty() && text[0] == 0xFEFF) {
+        text.erase(0, 1);
+    }
+    std::vector<std::wstring> messages;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find(L"\r\n", start);
+        const std::wstring line = text.substr(start, end - start);
+        messages.push_back(line.size() >= 39 ? line.substr(39) : line);
+        if (end == std::wstring::npos) {
+            break;
+        }
+        start = end + 2;
+    }
+    return messages;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine,
+                         const std::vector<std::pair<std::wstring, std::wstring>>& environment, unsigned timeoutMs,
+                         bool inheritHandles)
+{
+    std::map<std::wstring, std::wstring> variables;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        const std::size_t equals = text.find(L'=', 1);
+        if (equals != std::wstring::npos) {
+            variables[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+    }
+    FreeEnvironmentStringsW(block);
+    for (const auto& [name, value] : environment) {
+        variables[name] = value;
+    }
+    std::wstring newBlock;
+    for (const auto& [name, value] : variables) {
+        newBlock += name + L"=" + value;
+        newBlock.push_back(L'\0');
+    }
+    newBlock.push_back(L'\0');
+
+    std::wstring mutableLine = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ProcessResult result;
+    if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, CREATE_UNICODE_ENVIRONMENT, &newBlock[0],
+                        nullptr, &startup, &info)) {
+        return result;
+    }
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    result.started = true;
+    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.Get(), 999);
+        result.exitCode = 999;
+        return result;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.Get(), &code);
+    result.exitCode = static_cast<std::int32_t>(code);
+    return result;
+}
+
+} // namespace testing_support

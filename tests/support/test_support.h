@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class InstallerLog;
+
+namespace testing_support {
+
+// A fresh, empty folder under the test process's temporary folder.
+std::wstring MakeScratchFolder(const std::wstring& name);
+void RemoveTree(const std::wstring& folder);
+void CreateFolders(const std::wstring& path);
+
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+
+std::wstring DecodeUtf16(const std::string& bytes);
+std::string EncodeUtf16(const std::wstring& text);
+
+// The folder that holds the test programs and their fixtures.
+std::wstring TestBinaryFolder();
+std::wstring SpecialFolder(int csidl);
+
+// A text log with each line's date and time replaced by "##/##/##  ##:##:##",
+// after checking that they are digits in the right places. Lines whose stamp
+// is malformed are left as they are, so that the comparison fails.
+std::wstring MaskTimestamps(const std::wstring& log);
+
+// One expected text-log line with its stamp masked.
+std::wstring InfoLine(const std::wstring& message);
+std::wstring ErrorLine(const std::wstring& message);
+std::wstring Lines(const std::vector<std::wstring>& messages);
+
+// The messages of a text log file (each line without its 39-character
+// prefix and line end).
+std::vector<std::wstring> LogMessages(const std::wstring& path);
+
+struct ProcessResult {
+    bool started = false;
+    std::int32_t exitCode = 0;
+};
+
+// Starts a program exactly with `commandLine` and `environment` (an
+// override of the named variables of this process's environment), waits
+// for it and returns its exit code.
+ProcessResult RunProcess(const std::wstring& commandLine,
+                         const std::vector<std::pair<std::wstring, std::wstring>>& environment = {},
+                         unsigned timeoutMs = 120000, bool inheritHandles = false);
+
+} // namespace testing_support
