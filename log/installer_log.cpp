@@ -58,8 +58,12 @@ bool InstallerLog::OpenInTempFolder(std::wstring fileName)
 {
     maxLevel_ = static_cast<std::int32_t>(LogLevel::CRITICALERROR);
     wchar_t folder[MAX_PATH] = {};
-    Os().getTempPath(MAX_PATH, folder);
-    folder[MAX_PATH - 1] = L'\0';
+    const DWORD length = Os().getTempPath(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH) {
+        // Without its folder the path would name the root of the current
+        // drive; no log is better than a log nobody finds.
+        return Open(0, LogFormat::Text, std::wstring());
+    }
     ::PathRemoveBackslashW(folder);
     return Open(0, LogFormat::Text, std::wstring(folder) + L"\\" + fileName);
 }

@@ -208,4 +208,20 @@ TEST_F(InstallerLogTest, OpenInTempFolderWritesTextIntoTheTemporaryFolder)
     EXPECT_EQ(LogMessages(g_tempFolder + L"\\QLPostlude.log"), std::vector<std::wstring>{L"all levels"});
 }
 
+DWORD WINAPI FailTempPath(DWORD, LPWSTR)
+{
+    return 0;
+}
+
+TEST_F(InstallerLogTest, UnknownTemporaryFolderFailsTheOpen)
+{
+    ScopedOsOverride os;
+    os->getTempPath = FailTempPath;
+    InstallerLog log;
+    EXPECT_FALSE(log.OpenInTempFolder(L"QLPostlude.log"));
+    EXPECT_EQ(log.OpenStatus(), -1);
+    EXPECT_EQ(log.FilePath(), L"");
+    log.Close();
+}
+
 } // namespace
