@@ -28,7 +28,7 @@ RecordStamp ReadClock()
     return stamp;
 }
 
-bool ReadWholeFile(HANDLE file, std::string& bytes)
+bool ReadOpenFile(HANDLE file, std::string& bytes)
 {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF) {
@@ -113,7 +113,7 @@ bool InstallerLog::OpenFile()
         return MoveTo(logFile_.Get(), 0, FILE_END);
     }
     std::string bytes;
-    if (!ReadWholeFile(logFile_.Get(), bytes)) {
+    if (!ReadOpenFile(logFile_.Get(), bytes)) {
         logFile_.Reset();
         return false;
     }

@@ -9,14 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+using namespace testing_support;
 
-std::wstring ProgramPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"QL_PROGRAM", path, MAX_PATH);
-    return path;
-}
+namespace {
 
 std::string ReadManifest(const std::wstring& program)
 {

@@ -21,23 +21,6 @@ const wchar_t kFirstRelative[] =
     L"/My Quillora Projects/Corvane Quillora/Samples/Quillora Reimagined/Quillora_Reimagined.qlpj";
 const wchar_t kSecondRelative[] = L"/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj";
 
-std::wstring ProgramPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"QL_PROGRAM", path, MAX_PATH);
-    return path;
-}
-
-std::wstring Slashed(std::wstring path)
-{
-    for (wchar_t& c : path) {
-        if (c == L'\\') {
-            c = L'/';
-        }
-    }
-    return path;
-}
-
 bool IsRegistered(const wchar_t* clsid)
 {
     const ProcessResult probe =

@@ -18,16 +18,6 @@ const wchar_t kFirstRelative[] =
     L"/My Quillora Projects/Corvane Quillora/Samples/Quillora Reimagined/Quillora_Reimagined.qlpj";
 const wchar_t kSecondRelative[] = L"/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj";
 
-std::wstring Slashed(std::wstring path)
-{
-    for (wchar_t& c : path) {
-        if (c == L'\\') {
-            c = L'/';
-        }
-    }
-    return path;
-}
-
 class SeedingTest : public ::testing::Test {
 protected:
     void SetUp() override

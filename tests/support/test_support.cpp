@@ -132,6 +132,23 @@ std::string EncodeUtf16(const std::wstring& text)
     return bytes;
 }
 
+std::wstring ProgramPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"QL_PROGRAM", path, MAX_PATH);
+    return path;
+}
+
+std::wstring Slashed(std::wstring path)
+{
+    for (wchar_t& c : path) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    return path;
+}
+
 std::wstring TestBinaryFolder()
 {
     wchar_t self[MAX_PATH] = {};

@@ -20,6 +20,11 @@ bool FileExists(const std::wstring& path);
 std::wstring DecodeUtf16(const std::string& bytes);
 std::string EncodeUtf16(const std::wstring& text);
 
+// The built program under test (the QL_PROGRAM variable that ctest sets).
+std::wstring ProgramPath();
+// The path with every backslash turned into a forward slash.
+std::wstring Slashed(std::wstring path);
+
 // The folder that holds the test programs and their fixtures.
 std::wstring TestBinaryFolder();
 std::wstring SpecialFolder(int csidl);
