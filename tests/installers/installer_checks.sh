@@ -1,0 +1,64 @@
+# Shared by the installer tests: a work folder, a seeded recent-projects file,
+# a component in the system folder, and the checks after installation and
+# after removal.
+# Expects build, prefix, loader and arch to be set; sets work.
+
+if ! "$loader" --version >/dev/null 2>&1; then
+    echo "skipped: this machine can't run $loader"
+    exit 77
+fi
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+user_dir="$prefix/drive_c/users/$(id -un)"
+log="$user_dir/Temp/QLPostlude.log"
+recent="$user_dir/AppData/Roaming/Corvane/Quillora/recent_projects.json"
+system_class="{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D01}"
+product_class="{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}"
+failures=0
+
+windows_path() { echo "Z:$1" | tr / '\\'; }
+check() {
+    if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi
+}
+records() { iconv -f UTF-16 -t UTF-8 "$log" | cut -c40- | tr -d '\r'; }
+registered() { "$loader" "$build/tests/com_probe.exe" "$1"; }
+
+# A fresh folder for the installer and what it is built from.
+prepare_work_folder() {
+    work="$build/$1"
+    rm -rf "$work"
+    mkdir -p "$work"
+}
+
+# Nothing registered and a recent-projects file holding both tokens, so that
+# only the installation can register and seed.
+prepare_user() {
+    cp "$build/tests/itcc.dll" "$prefix/drive_c/windows/syswow64/itcc.dll"
+    "$loader" 'C:\windows\syswow64\regsvr32.exe' /s /u 'C:\windows\syswow64\itcc.dll' || true
+    mkdir -p "$(dirname "$recent")"
+    printf '["QLPJ1",\n "QLPJ2"]\n' >"$recent"
+    rm -f "$log"
+    check "nothing registered before" '! registered "$system_class" && ! registered "$product_class"'
+}
+
+check_installed() {
+    check "install ran the post-install pass" 'records | grep -qx "End PostPayloadinstallPostlude"'
+    check "the installation directory arrived with one trailing backslash" \
+        'records | grep -qx "InstallDir is C:.*[^\\\\]\\\\Sample Product\\\\"'
+    check "both components registered" 'registered "$system_class" && registered "$product_class"'
+    check "recent projects seeded" \
+        'grep -q "Documents/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj" "$recent"'
+    check "no token left" '! grep -q QLPJ "$recent"'
+    rm -f "$log"
+}
+
+check_removed() {
+    check "removal ran the uninstall pass" 'records | grep -qx " End uninstallPostlude"'
+    check "the product's component unregistered" '! registered "$product_class"'
+    check "the system folder's component still registered" 'registered "$system_class"'
+}
+
+finish() {
+    echo "$failures failed"
+    [ "$failures" = 0 ]
+}
