@@ -20,6 +20,8 @@ void RestrictDllSearchToSystemFolder()
 
 } // namespace
 
+// The system header names these parameters in its own style; the unused ones
+// stay unnamed here. NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
 {
     RestrictDllSearchToSystemFolder();

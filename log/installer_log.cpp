@@ -54,7 +54,7 @@ InstallerLog::~InstallerLog()
     Close();
 }
 
-bool InstallerLog::OpenInTempFolder(std::wstring fileName)
+bool InstallerLog::OpenInTempFolder(const std::wstring& fileName)
 {
     maxLevel_ = static_cast<std::int32_t>(LogLevel::CRITICALERROR);
     wchar_t folder[MAX_PATH] = {};

@@ -22,7 +22,7 @@ public:
 
     // Opens `fileName` in the user's temporary folder, as text, writing
     // every level.
-    bool OpenInTempFolder(std::wstring fileName);
+    bool OpenInTempFolder(const std::wstring& fileName);
     bool Open(std::int32_t echoToConsole, LogFormat format, std::wstring path);
     void Write(LogLevel level, const wchar_t* message);
     void Close();

@@ -8,7 +8,7 @@ const wchar_t kXmlFooter[] = L"</LogManifest>";
 namespace {
 
 // Sender is a column of every format that this program always leaves empty.
-constexpr std::wstring_view kSender = L"";
+constexpr std::wstring_view kSender{};
 
 std::wstring TwoDigits(int value)
 {

@@ -49,6 +49,12 @@ ReadOutcome ReadWholeFile(const std::wstring& path, std::string& bytes)
                                                                                 : ReadOutcome::Failed;
     }
     bytes.clear();
+    // The size is only a hint: the file is read to its end whatever it says,
+    // but a large file then fills one buffer instead of doubling into several.
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.Get(), &size) && static_cast<unsigned long long>(size.QuadPart) < bytes.max_size()) {
+        bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    }
     std::string chunk(kChunkSize, '\0');
     for (;;) {
         DWORD read = 0;

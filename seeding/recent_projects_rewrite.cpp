@@ -5,25 +5,49 @@ namespace {
 // Both tokens share everything but their last character.
 constexpr std::string_view kTokenStem = "QLPJ";
 
-} // namespace
-
-void AppendWithTokensReplaced(std::string& out, std::string_view line, std::string_view firstPath,
-                              std::string_view secondPath)
+// Walks the line once, handing each run of plain text to `text` and each
+// token's sample path to `path`. The scan goes on after the token, never
+// inside an inserted path.
+template <typename Text, typename Path>
+void ScanForTokens(std::string_view line, std::string_view firstPath, std::string_view secondPath, Text&& text,
+                   Path&& path)
 {
     std::size_t copied = 0;
     std::size_t stem = line.find(kTokenStem);
     while (stem != std::string_view::npos) {
         const std::size_t digit = stem + kTokenStem.size();
         if (digit < line.size() && (line[digit] == kFirstToken.back() || line[digit] == kSecondToken.back())) {
-            out.append(line, copied, stem - copied);
-            out.append(line[digit] == kFirstToken.back() ? firstPath : secondPath);
+            text(line.substr(copied, stem - copied));
+            path(line[digit] == kFirstToken.back() ? firstPath : secondPath);
             copied = digit + 1;
             stem = line.find(kTokenStem, copied);
         } else {
             stem = line.find(kTokenStem, stem + 1);
         }
     }
-    out.append(line, copied, std::string_view::npos);
+    text(line.substr(copied));
+}
+
+// The exact size of the rewritten file, so that it is built in one
+// allocation: a large file must not cost several times its size in memory.
+std::size_t RewrittenSize(std::string_view content, std::string_view firstPath, std::string_view secondPath)
+{
+    std::size_t size = 0;
+    const auto add = [&size](std::string_view piece) { size += piece.size(); };
+    ForEachLine(content, [&](std::string_view line) {
+        ScanForTokens(line, firstPath, secondPath, add, add);
+        size += 2;
+    });
+    return size;
+}
+
+} // namespace
+
+void AppendWithTokensReplaced(std::string& out, std::string_view line, std::string_view firstPath,
+                              std::string_view secondPath)
+{
+    const auto append = [&out](std::string_view piece) { out.append(piece); };
+    ScanForTokens(line, firstPath, secondPath, append, append);
 }
 
 std::string SubstituteTokens(std::string_view line, std::string_view firstPath, std::string_view secondPath)
@@ -44,7 +68,7 @@ std::string RewriteRecentProjects(std::string_view content, std::string_view fir
                                   std::string_view secondPath)
 {
     std::string rewritten;
-    rewritten.reserve(content.size() + content.size() / 16 + 2);
+    rewritten.reserve(RewrittenSize(content, firstPath, secondPath));
     ForEachLine(content, [&](std::string_view line) {
         AppendWithTokensReplaced(rewritten, line, firstPath, secondPath);
         rewritten.append("\r\n");

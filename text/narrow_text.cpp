@@ -4,11 +4,10 @@
 
 std::wstring WidenBytes(std::string_view bytes)
 {
-    std::wstring wide;
-    wide.reserve(bytes.size());
-    for (const char byte : bytes) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
-    }
+    std::wstring wide(bytes.size(), L'\0');
+    // Through unsigned char, so that a byte above 0x7F is not sign-extended.
+    std::transform(bytes.begin(), bytes.end(), wide.begin(),
+                   [](char byte) { return static_cast<wchar_t>(static_cast<unsigned char>(byte)); });
     return wide;
 }
 

@@ -4,7 +4,7 @@
 
 namespace {
 
-Options Read(std::vector<std::wstring> arguments)
+Options Read(const std::vector<std::wstring>& arguments)
 {
     return ReadOptions(arguments);
 }

@@ -86,11 +86,11 @@ protected:
         Append(records, {L"QL Custom Action: RegisterDlls ended",
                          L"QL Custom Action:  In installDirRegisterDlls function"});
         if (installDir.empty()) {
-            records.push_back(L"QL Custom Action: could not convert installation directory into unicode");
+            records.emplace_back(L"QL Custom Action: could not convert installation directory into unicode");
         } else {
-            records.push_back(L"QL Custom Action: converted INSTALLDIR into TCHAR");
+            records.emplace_back(L"QL Custom Action: converted INSTALLDIR into TCHAR");
             Append(records, Command(Tool() + L" /s \"" + dllFolder + L"\\Wrenfold\\Vantabox.dll\""));
-            records.push_back(L"QL Custom Action: installDirRegisterDlls ended");
+            records.emplace_back(L"QL Custom Action: installDirRegisterDlls ended");
         }
         Append(records, {L"QL Custom Action:  In UpdateAppDataFile function", appData_,
                          Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative,

@@ -97,10 +97,14 @@ BOOL WINAPI FailGetExitCode(HANDLE, LPDWORD)
     return FALSE;
 }
 
+// The members are read through GetParam(), which cppcheck does not follow.
 struct PlatformFailure {
+    // cppcheck-suppress unusedStructMember
     const char* name;
+    // cppcheck-suppress unusedStructMember
     void (*inject)(OsCalls&);
     std::int32_t result;
+    // cppcheck-suppress unusedStructMember
     Messages messages;
 };
 

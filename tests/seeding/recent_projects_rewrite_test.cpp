@@ -53,6 +53,19 @@ TEST(RecentProjectsRewrite, RunningTwiceChangesNothingMore)
     EXPECT_EQ(Rewrite(once), once);
 }
 
+TEST(RecentProjectsRewrite, BuildsTheNewFileInOneBufferOfItsSize)
+{
+    // A file of LF lines whose tokens make it grow by far more than a
+    // sixteenth: growing a buffer by doubling would cost twice its size.
+    std::string content;
+    for (int line = 0; line < 20000; ++line) {
+        content.append(line % 4 == 0 ? "QLPJ1\n" : "\"C:/a/b.qlpj\",\n");
+    }
+    const std::string rewritten = Rewrite(content);
+    ASSERT_GT(rewritten.size(), content.size() * 2);
+    EXPECT_LT(rewritten.capacity(), rewritten.size() + rewritten.size() / 16);
+}
+
 TEST(LineSplitting, DropsLineEndsOnly)
 {
     const std::vector<std::string_view> lines = SplitLines("a\r\n\nb\r");

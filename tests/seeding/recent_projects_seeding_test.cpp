@@ -51,7 +51,7 @@ protected:
         HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &entry);
         while (search != INVALID_HANDLE_VALUE) {
             if (entry.cFileName[0] != L'.') {
-                names.push_back(entry.cFileName);
+                names.emplace_back(entry.cFileName);
             }
             if (!FindNextFileW(search, &entry)) {
                 FindClose(search);

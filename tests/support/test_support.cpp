@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <map>
 #include <stdexcept>
@@ -76,7 +77,7 @@ void CreateFolders(const std::wstring& path)
 
 std::wstring MakeScratchFolder(const std::wstring& name)
 {
-    const std::wstring folder = ProcessTempFolder() + L"ql-tests\\" + name;
+    std::wstring folder = ProcessTempFolder() + L"ql-tests\\" + name;
     RemoveTree(folder);
     CreateFolders(folder);
     return folder;
@@ -141,11 +142,7 @@ std::wstring ProgramPath()
 
 std::wstring Slashed(std::wstring path)
 {
-    for (wchar_t& c : path) {
-        if (c == L'\\') {
-            c = L'/';
-        }
-    }
+    std::replace(path.begin(), path.end(), L'\\', L'/');
     return path;
 }
 
@@ -240,7 +237,7 @@ ProcessResult RunProcess(const std::wstring& commandLine,
     }
     std::wstring newBlock;
     for (const auto& [name, value] : variables) {
-        newBlock += name + L"=" + value;
+        newBlock.append(name).append(L"=").append(value);
         newBlock.push_back(L'\0');
     }
     newBlock.push_back(L'\0');

@@ -1,0 +1,116 @@
+// Record rendering with arbitrary messages, levels and limits: each format
+// keeps the message whole and its columns in place, the driver's formatting
+// never exceeds its limit, and the log's last-line search stays in its file.
+#include "driver/options.h"
+#include "fuzz_support.h"
+#include "log/record_format.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+namespace {
+
+bool EndsWith(std::wstring_view text, std::wstring_view end)
+{
+    return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
+}
+
+bool IsLevelText(std::wstring_view text)
+{
+    const LogLevel levels[] = {LogLevel::ERROR, LogLevel::WARNING, LogLevel::INFO, LogLevel::CRITICALINFO,
+                               LogLevel::CRITICALERROR};
+    return std::any_of(std::begin(levels), std::end(levels),
+                       [text](LogLevel level) { return text == LevelText(level); });
+}
+
+void CheckRecords(FuzzedDataProvider& data)
+{
+    RecordStamp stamp;
+    stamp.date = FormatDate(data.ConsumeIntegral<int>() & 0xFFFF, data.ConsumeIntegral<int>() & 0xFFFF,
+                            data.ConsumeIntegral<int>() & 0xFFFF);
+    stamp.time = FormatTime(data.ConsumeIntegralInRange(0, 99), data.ConsumeIntegralInRange(0, 99),
+                            data.ConsumeIntegralInRange(0, 99));
+    stamp.seconds = data.ConsumeIntegral<std::int32_t>();
+    stamp.milliseconds = data.ConsumeIntegralInRange(0u, 999u);
+    const std::int32_t number = data.ConsumeIntegral<std::int32_t>();
+    // Any number at all: one the enumeration doesn't name reads as INFO.
+    const auto level = static_cast<LogLevel>(data.ConsumeIntegral<std::int32_t>());
+    const std::size_t limit = data.ConsumeIntegralInRange<std::size_t>(0, 2000);
+    const std::wstring message = ConsumeWideText(data, 5000);
+
+    FUZZ_REQUIRE(stamp.date.size() == 8 && stamp.time.size() == 8);
+    FUZZ_REQUIRE(IsLevelText(LevelText(level)));
+
+    const std::wstring text = RenderTextRecord(stamp, level, message);
+    FUZZ_REQUIRE(text.size() == 8 + 2 + 8 + 2 + 15 + 2 + 2 + message.size() + 2);
+    FUZZ_REQUIRE(text.substr(0, 8) == stamp.date && text.substr(10, 8) == stamp.time);
+    FUZZ_REQUIRE(text.substr(20, 15) == LevelText(level));
+    FUZZ_REQUIRE(EndsWith(text, message + L"\r\n"));
+
+    const std::wstring xml = RenderXmlRecord(stamp, number, level, message);
+    FUZZ_REQUIRE(xml.find(L"\t<LogUnit ID=\"") == 0);
+    FUZZ_REQUIRE(EndsWith(xml, L"\t\t<message>" + message + L"</message>\r\n\t</LogUnit>\r\n"));
+
+    const std::wstring unlimited = RenderSinkLine(stamp, number, level, message, 0);
+    FUZZ_REQUIRE(EndsWith(unlimited, L"\t" + message + L"\r\n"));
+    const std::wstring sink = RenderSinkLine(stamp, number, level, message, limit);
+    FUZZ_REQUIRE(limit == 0 || sink.size() < limit);
+    FUZZ_REQUIRE(unlimited.compare(0, sink.size(), sink) == 0);
+}
+
+void CheckFormatRecord(FuzzedDataProvider& data)
+{
+    const std::wstring pattern = ConsumeWideText(data, 1200);
+    const std::size_t limit = data.ConsumeIntegralInRange<std::size_t>(0, 1500);
+    const std::wstring value = ConsumeWideText(data, 1500);
+
+    std::wstring whole = pattern;
+    if (const std::size_t at = whole.find(L"%s"); at != std::wstring::npos) {
+        whole.replace(at, 2, value);
+    }
+    const std::wstring record = FormatRecord(pattern, value, limit);
+    if (whole.size() <= limit || limit < 3) {
+        FUZZ_REQUIRE(record == whole);
+    } else {
+        FUZZ_REQUIRE(record.size() == limit);
+        FUZZ_REQUIRE(EndsWith(record, L"..."));
+        FUZZ_REQUIRE(whole.compare(0, limit - 3, record, 0, limit - 3) == 0);
+    }
+}
+
+void CheckLastLineStart(FuzzedDataProvider& data)
+{
+    const std::string bytes = data.ConsumeRemainingBytesAsString();
+    const bool bom = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
+    const std::size_t start = FindLastLineStart(bytes);
+    FUZZ_REQUIRE(start <= bytes.size());
+    FUZZ_REQUIRE(start % 2 == 0);
+    FUZZ_REQUIRE(!bom || start >= 2);
+    // Just after a line feed unit, or the first unit when there is none.
+    if (start > (bom ? 2u : 0u)) {
+        FUZZ_REQUIRE(bytes[start - 2] == '\n' && bytes[start - 1] == '\0');
+    }
+    for (std::size_t at = start; at + 1 < bytes.size(); at += 2) {
+        FUZZ_REQUIRE(!(bytes[at] == '\n' && bytes[at + 1] == '\0'));
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
+{
+    FuzzedDataProvider data(bytes, size);
+    switch (data.ConsumeIntegralInRange(0, 2)) {
+    case 0:
+        CheckRecords(data);
+        break;
+    case 1:
+        CheckFormatRecord(data);
+        break;
+    default:
+        CheckLastLineStart(data);
+        break;
+    }
+    return 0;
+}
