@@ -49,6 +49,7 @@ check_installed() {
     check "recent projects seeded" \
         'grep -q "Documents/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj" "$recent"'
     check "no token left" '! grep -q QLPJ "$recent"'
+    # The removal's checks then read only what the removal logged.
     rm -f "$log"
 }
 
