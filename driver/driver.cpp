@@ -103,10 +103,19 @@ void RunRequestedPass(InstallerLog& log, const std::wstring& requestedPass, cons
     }
 }
 
+// An unattended installation blocks on any dialog. Children inherit this
+// mode, so neither this program nor the registration tool (nor a DLL it
+// loads) raises a critical-error, fault or missing-file box.
+void SuppressErrorBoxes()
+{
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
 } // namespace
 
 int RunInstallerAction(const wchar_t* commandLine)
 {
+    SuppressErrorBoxes();
     SingleInstanceGuard guard;
     if (guard.AnotherInstanceRuns()) {
         return -1;

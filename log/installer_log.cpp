@@ -1,6 +1,7 @@
 #include "log/installer_log.h"
 
 #include "platform/os_calls.h"
+#include "platform/whole_file.h"
 
 #include <shlwapi.h>
 
@@ -37,14 +38,22 @@ bool ReadOpenFile(HANDLE file, std::string& bytes)
     bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     return bytes.empty() ||
-           (::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
+           (Os().readFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
 }
 
 bool MoveTo(HANDLE file, LONGLONG offset, DWORD origin)
 {
     LARGE_INTEGER distance{};
     distance.QuadPart = offset;
-    return ::SetFilePointerEx(file, distance, nullptr, origin) != FALSE;
+    return Os().setFilePointerEx(file, distance, nullptr, origin) != FALSE;
+}
+
+// Run elevated, the program must not append to whatever a link planted in
+// the user's temporary folder points at.
+bool IsOwnPlainFile(HANDLE file)
+{
+    FileFacts facts;
+    return InspectOpenFile(file, facts) && !facts.IsReparsePoint() && !facts.HasOtherNames();
 }
 
 } // namespace
@@ -80,6 +89,9 @@ bool InstallerLog::Open(std::int32_t echoToConsole, LogFormat format, std::wstri
     logFormat_ = format;
     filePath_ = std::move(path);
     if (!OpenFile()) {
+        // No half-open stream may outlive a failed open: Close would add a
+        // closing element to it, and Write would fill a log reported as failed.
+        logFile_.Reset();
         openStatus_ = -1;
         return false;
     }
@@ -90,17 +102,21 @@ bool InstallerLog::Open(std::int32_t echoToConsole, LogFormat format, std::wstri
 }
 
 // Opens the file for this process alone (no sharing) and without letting
-// child processes inherit the handle, then positions it where this run's
-// records go: after the header of a new file, at the end of an existing text
-// log, or over the last line of an existing XML manifest (its closing tag).
+// child processes inherit the handle, refuses a link, then positions it where
+// this run's records go: after the header of a new file, at the end of an
+// existing text log, or over the last line of an existing XML manifest (its
+// closing tag).
 bool InstallerLog::OpenFile()
 {
-    logFile_.Reset(::CreateFileW(filePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    logFile_.Reset(Os().createFile(filePath_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!logFile_.IsValid()) {
         return false;
     }
     const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!IsOwnPlainFile(logFile_.Get())) {
+        return false;
+    }
     if (!existed) {
         DWORD written = 0;
         ::WriteFile(logFile_.Get(), kByteOrderMark, sizeof kByteOrderMark, &written, nullptr);
@@ -114,7 +130,6 @@ bool InstallerLog::OpenFile()
     }
     std::string bytes;
     if (!ReadOpenFile(logFile_.Get(), bytes)) {
-        logFile_.Reset();
         return false;
     }
     // Cut the old last line off, so that a shorter continuation can't leave

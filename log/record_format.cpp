@@ -120,3 +120,18 @@ std::size_t FindLastLineStart(std::string_view fileBytes)
     }
     return lastLineStart;
 }
+
+std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value, std::size_t limit)
+{
+    std::wstring record(pattern);
+    const std::size_t placeholder = record.find(L"%s");
+    if (placeholder != std::wstring::npos) {
+        record.replace(placeholder, 2, value);
+    }
+    constexpr std::wstring_view kEllipsis = L"...";
+    if (record.size() > limit && limit >= kEllipsis.size()) {
+        record.resize(limit - kEllipsis.size());
+        record.append(kEllipsis);
+    }
+    return record;
+}

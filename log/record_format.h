@@ -18,6 +18,15 @@ enum class LogFormat : std::int32_t {
     Text = 1,
 };
 
+// The longest finished record (the formatting buffer less its NUL).
+constexpr std::size_t kMaxRecordLength = 1023;
+
+// `pattern` with its first "%s" replaced by `value`, inserted as text and
+// never read as a format. A result longer than `limit` characters is cut and
+// ends with "..." so that the shortening shows.
+std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value,
+                          std::size_t limit = kMaxRecordLength);
+
 // When a record was written, as each log format shows it.
 struct RecordStamp {
     std::wstring date;          // MM/DD/YY, local

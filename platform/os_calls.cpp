@@ -5,9 +5,25 @@
 OsCalls& Os()
 {
     static OsCalls calls = {
-        ::SHGetSpecialFolderPathW, ::GetTempPathW,       ::CreatePipe, ::SetHandleInformation,
-        ::CreateProcessW,          ::WaitForSingleObject, ::GetExitCodeProcess, ::ReadFile,
+        ::SHGetSpecialFolderPathW,
+        ::GetTempPathW,
+        ::CreatePipe,
+        ::SetHandleInformation,
+        ::CreateProcessW,
+        ::CreateJobObjectW,
+        ::AssignProcessToJobObject,
+        ::WaitForSingleObject,
+        ::GetExitCodeProcess,
+        ::GetTickCount64,
+        ::CreateFileW,
+        ::GetFileInformationByHandle,
+        ::ReadFile,
         ::WriteFile,
+        ::SetFilePointerEx,
+        ::FlushFileBuffers,
+        ::MoveFileExW,
+        ::DeleteFileW,
+        ::HeapAlloc,
     };
     return calls;
 }

@@ -2,21 +2,37 @@
 
 #include <windows.h>
 
-// The few platform calls that tests must be able to make fail on purpose
-// (Wine can't be talked into failing them for real). Production code calls
-// them through Os(); everything defaults to the real function, and tests
-// swap single entries with ScopedOsOverride.
+// The platform calls whose failure the program handles, in one table, so
+// that tests can make any of them fail on purpose (Wine can't be talked into
+// failing them for real). Production code calls them through Os();
+// everything defaults to the real function, and tests swap single entries
+// with ScopedOsOverride.
 struct OsCalls {
+    // Folders
     BOOL(WINAPI* getSpecialFolderPath)(HWND, LPWSTR, int, BOOL);
     DWORD(WINAPI* getTempPath)(DWORD, LPWSTR);
+    // Child processes
     BOOL(WINAPI* createPipe)(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD);
     BOOL(WINAPI* setHandleInformation)(HANDLE, DWORD, DWORD);
     BOOL(WINAPI* createProcess)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                                 LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+    HANDLE(WINAPI* createJobObject)(LPSECURITY_ATTRIBUTES, LPCWSTR);
+    BOOL(WINAPI* assignProcessToJobObject)(HANDLE, HANDLE);
     DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
     BOOL(WINAPI* getExitCodeProcess)(HANDLE, LPDWORD);
+    // The clock that bounds a child's run time, in milliseconds.
+    ULONGLONG(WINAPI* getTickCount64)();
+    // Files
+    HANDLE(WINAPI* createFile)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    BOOL(WINAPI* getFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
     BOOL(WINAPI* readFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    BOOL(WINAPI* setFilePointerEx)(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
+    BOOL(WINAPI* flushFileBuffers)(HANDLE);
+    BOOL(WINAPI* moveFileEx)(LPCWSTR, LPCWSTR, DWORD);
+    BOOL(WINAPI* deleteFile)(LPCWSTR);
+    // Memory for buffers as large as the user's file
+    LPVOID(WINAPI* heapAlloc)(HANDLE, DWORD, SIZE_T);
 };
 
 OsCalls& Os();

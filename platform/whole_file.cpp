@@ -1,21 +1,13 @@
 #include "platform/whole_file.h"
 
 #include "platform/os_calls.h"
-#include "platform/unique_handle.h"
-
-#include <windows.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
 constexpr DWORD kChunkSize = 1 << 20;
-
-std::wstring FolderOf(const std::wstring& path)
-{
-    const std::size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? std::wstring(L".") : path.substr(0, separator);
-}
 
 bool WriteAll(HANDLE file, std::string_view bytes)
 {
@@ -30,55 +22,96 @@ bool WriteAll(HANDLE file, std::string_view bytes)
     return true;
 }
 
-bool WriteNewFile(const std::wstring& path, std::string_view bytes)
+// The new content, complete and on the disk, under its temporary name.
+bool WriteTemporaryFile(const std::wstring& temporary, std::string_view bytes, DWORD attributes)
 {
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-    return file.IsValid() && WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get());
+    // CREATE_NEW: whatever already has this name, a link planted there
+    // included, is never opened and written through.
+    UniqueHandle file(Os().createFile(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsValid() && WriteAll(file.Get(), bytes) && Os().flushFileBuffers(file.Get());
 }
 
 } // namespace
 
-ReadOutcome ReadWholeFile(const std::wstring& path, std::string& bytes)
+bool HeapBuffer::Allocate(std::size_t size)
 {
-    UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Reset();
+    // One byte at least, so that an empty file still has a block.
+    data_ = static_cast<char*>(Os().heapAlloc(::GetProcessHeap(), 0, std::max<std::size_t>(size, 1)));
+    size_ = data_ != nullptr ? size : 0;
+    return data_ != nullptr;
+}
+
+void HeapBuffer::Reset()
+{
+    if (data_ != nullptr) {
+        ::HeapFree(::GetProcessHeap(), 0, data_);
+    }
+    data_ = nullptr;
+    size_ = 0;
+}
+
+bool InspectOpenFile(HANDLE file, FileFacts& facts)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!Os().getFileInformationByHandle(file, &information)) {
+        return false;
+    }
+    facts.attributes = information.dwFileAttributes;
+    facts.links = information.nNumberOfLinks;
+    facts.size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    return true;
+}
+
+OpenOutcome OpenForWholeRead(const std::wstring& path, UniqueHandle& file, FileFacts& facts)
+{
+    file.Reset(Os().createFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.IsValid()) {
         const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadOutcome::Missing
-                                                                                : ReadOutcome::Failed;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenOutcome::Missing
+                                                                                : OpenOutcome::Failed;
     }
-    bytes.clear();
-    // The size is only a hint: the file is read to its end whatever it says,
-    // but a large file then fills one buffer instead of doubling into several.
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file.Get(), &size) && static_cast<unsigned long long>(size.QuadPart) < bytes.max_size()) {
-        bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    if (!InspectOpenFile(file.Get(), facts)) {
+        file.Reset();
+        return OpenOutcome::Failed;
     }
-    std::string chunk(kChunkSize, '\0');
+    return OpenOutcome::Opened;
+}
+
+ReadOutcome ReadWholeFile(HANDLE file, unsigned long long size, HeapBuffer& bytes)
+{
+    if (size > std::numeric_limits<std::size_t>::max() / 2 || !bytes.Allocate(static_cast<std::size_t>(size))) {
+        return ReadOutcome::OutOfMemory;
+    }
+    std::size_t filled = 0;
     for (;;) {
+        // One byte more than is left is asked for, so that a file that grew shows.
+        const std::size_t wanted = std::min<std::size_t>(bytes.Size() - filled, kChunkSize);
+        char probe = 0;
+        char* target = wanted > 0 ? bytes.Data() + filled : &probe;
         DWORD read = 0;
-        if (!Os().readFile(file.Get(), &chunk[0], kChunkSize, &read, nullptr)) {
+        if (!Os().readFile(file, target, wanted > 0 ? static_cast<DWORD>(wanted) : 1, &read, nullptr)) {
             return ReadOutcome::Failed;
         }
         if (read == 0) {
-            return ReadOutcome::Read;
+            return filled == bytes.Size() ? ReadOutcome::Read : ReadOutcome::Failed;
         }
-        bytes.append(chunk, 0, read);
+        if (wanted == 0) {
+            return ReadOutcome::Failed;
+        }
+        filled += read;
     }
 }
 
-bool ReplaceWholeFile(const std::wstring& path, std::string_view bytes)
+bool ReplaceWholeFile(const std::wstring& path, const std::wstring& temporary, std::string_view bytes,
+                      DWORD attributes)
 {
-    wchar_t temporary[MAX_PATH] = {};
-    if (::GetTempFileNameW(FolderOf(path).c_str(), L"qlp", 0, temporary) == 0) {
-        return false;
+    if (WriteTemporaryFile(temporary, bytes, attributes) &&
+        Os().moveFileEx(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
     }
-    const bool replaced = WriteNewFile(temporary, bytes) &&
-                          ::ReplaceFileW(path.c_str(), temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                                         nullptr);
-    if (!replaced) {
-        ::DeleteFileW(temporary);
-    }
-    return replaced;
+    Os().deleteFile(temporary.c_str());
+    return false;
 }

@@ -1,6 +1,6 @@
 #include "registration/command_runner.h"
 
-#include "driver/options.h"
+#include "log/record_format.h"
 #include "log/installer_log.h"
 #include "platform/os_calls.h"
 #include "platform/unique_handle.h"
@@ -60,10 +60,53 @@ private:
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
+// The child and, where the platform allows it, a job that holds it and every
+// process it starts, so that a child that must be ended takes its own
+// children with it.
 struct ChildProcess {
     UniqueHandle process;
     UniqueHandle thread;
+    UniqueHandle job;
 };
+
+// A job whose processes never raise a fault box, whatever error mode they set.
+UniqueHandle CreateChildJob()
+{
+    UniqueHandle job(Os().createJobObject(nullptr, nullptr));
+    if (job.IsValid()) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+        ::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    return job;
+}
+
+// Puts the (still suspended) child into a job of its own, then lets it run.
+// Where no job can be had (a platform without nested jobs, inside an
+// installer's own job), the child runs without one and can only be ended
+// alone.
+void ReleaseIntoJob(ChildProcess& child)
+{
+    UniqueHandle job = CreateChildJob();
+    if (job.IsValid() && Os().assignProcessToJobObject(job.Get(), child.process.Get())) {
+        child.job = std::move(job);
+    }
+    ::ResumeThread(child.thread.Get());
+}
+
+// Ends a child that ran past its time, with everything it started where
+// there is a job, and waits briefly until it is gone.
+void EndChild(const ChildProcess& child)
+{
+    constexpr DWORD kEndedExitCode = ERROR_TIMEOUT;
+    constexpr DWORD kEndingWaitMs = 5000;
+    if (child.job.IsValid()) {
+        ::TerminateJobObject(child.job.Get(), kEndedExitCode);
+    } else {
+        ::TerminateProcess(child.process.Get(), kEndedExitCode);
+    }
+    Os().waitForSingleObject(child.process.Get(), kEndingWaitMs);
+}
 
 bool CreateOutputPipe(Pipe& pipe)
 {
@@ -90,7 +133,8 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
     startup.StartupInfo.hStdOutput = output;
     startup.StartupInfo.hStdError = output;
     startup.lpAttributeList = inheritance.Get();
-    DWORD flags = CREATE_NO_WINDOW;
+    // Suspended until it is in its job, so that nothing it starts escapes.
+    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
     if (startup.lpAttributeList != nullptr) {
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     } else {
@@ -104,6 +148,7 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
     }
     child.process.Reset(info.hProcess);
     child.thread.Reset(info.hThread);
+    ReleaseIntoJob(child);
     return true;
 }
 
@@ -126,18 +171,25 @@ void DiscardPendingOutput(HANDLE readEnd)
     }
 }
 
+enum class WaitOutcome { Ended, Failed, TimedOut };
+
 // Waits for the child to end, emptying the pipe meanwhile so that a child
-// with more output than the pipe holds never blocks on its write.
-bool WaitForChildWhileDraining(HANDLE process, HANDLE readEnd)
+// with more output than the pipe holds never blocks on its write; gives up
+// once the child has run for kChildTimeLimitMs.
+WaitOutcome WaitForChildWhileDraining(HANDLE process, HANDLE readEnd)
 {
+    const ULONGLONG start = Os().getTickCount64();
     for (;;) {
         DiscardPendingOutput(readEnd);
         const DWORD result = Os().waitForSingleObject(process, kDrainIntervalMs);
         if (result == WAIT_OBJECT_0) {
-            return true;
+            return WaitOutcome::Ended;
         }
         if (result != WAIT_TIMEOUT) {
-            return false;
+            return WaitOutcome::Failed;
+        }
+        if (Os().getTickCount64() - start >= kChildTimeLimitMs) {
+            return WaitOutcome::TimedOut;
         }
     }
 }
@@ -170,8 +222,15 @@ std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine)
         log.Write(LogLevel::INFO, L"QL Custom Action: Error could not create new Process");
         return 0;
     }
-    if (!WaitForChildWhileDraining(child.process.Get(), pipe.readEnd.Get())) {
+    switch (WaitForChildWhileDraining(child.process.Get(), pipe.readEnd.Get())) {
+    case WaitOutcome::Ended:
+        break;
+    case WaitOutcome::Failed:
         log.Write(LogLevel::INFO, L"QL Custom Action: Error could not wait for the process to complete");
+        return 0;
+    case WaitOutcome::TimedOut:
+        EndChild(child);
+        log.Write(LogLevel::INFO, L"QL Custom Action: the command did not end within 5 minutes and was ended");
         return 0;
     }
     Os().getExitCodeProcess(child.process.Get(), &exitCode);

@@ -7,9 +7,14 @@ class InstallerLog;
 // The longest command line the runner will start (its buffer less the NUL).
 constexpr unsigned kMaxCommandLineLength = 1023;
 
+// How long a child may run before it is ended (with every process it
+// started, where the platform allows it): five minutes, far beyond any
+// registration, short enough that an unattended installation never hangs.
+constexpr unsigned long long kChildTimeLimitMs = 5ull * 60 * 1000;
+
 // Runs one command line as a windowless child process whose standard output
 // and error go into a pipe that is read and discarded, waits for it to end
 // and logs its exit code. Returns the exit code, -1 when the pipe can't be
 // set up or the command is too long, 0 when the child can't be started or
-// waited for.
+// waited for or did not end in time.
 std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine);

@@ -10,3 +10,46 @@ std::wstring BuildRegistrationCommand(std::wstring_view toolFolder, std::wstring
     command.append(L"\"").append(dllPath).append(L"\"");
     return command;
 }
+
+namespace {
+
+bool HoldsCharacterNoFileNameHolds(std::wstring_view folder)
+{
+    for (const wchar_t character : folder) {
+        if (character < L' ' || std::wstring_view(L"\"<>|*?").find(character) != std::wstring_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsDriveLetter(wchar_t character)
+{
+    return (character >= L'A' && character <= L'Z') || (character >= L'a' && character <= L'z');
+}
+
+// \\server\share, each part non-empty, optionally followed by more of the path.
+bool IsUncPath(std::wstring_view folder)
+{
+    if (folder.substr(0, 2) != L"\\\\") {
+        return false;
+    }
+    const std::wstring_view rest = folder.substr(2);
+    const std::size_t serverEnd = rest.find(L'\\');
+    if (serverEnd == 0 || serverEnd == std::wstring_view::npos) {
+        return false;
+    }
+    const std::wstring_view share = rest.substr(serverEnd + 1);
+    return !share.empty() && share.front() != L'\\';
+}
+
+} // namespace
+
+bool IsUsableInstallFolder(std::wstring_view folder)
+{
+    if (HoldsCharacterNoFileNameHolds(folder)) {
+        return false;
+    }
+    const bool onDrive = folder.size() >= 3 && IsDriveLetter(folder[0]) && folder[1] == L':' && folder[2] == L'\\';
+    return onDrive || IsUncPath(folder);
+}

@@ -11,3 +11,11 @@ constexpr std::wstring_view kUnregisterSwitch = L" /s /u ";
 // blanks in either are passed through intact.
 std::wstring BuildRegistrationCommand(std::wstring_view toolFolder, std::wstring_view switches,
                                       std::wstring_view dllPath);
+
+// Whether an installation directory can name a folder that the registration
+// tool may be pointed at: absolute (a drive letter, a colon and a backslash,
+// or \\server\share) and free of the characters that no Windows file name
+// holds (" < > | * ? and control characters). A quote would end the quoted
+// DLL path and add arguments of its own to the command; a relative folder
+// would resolve against whatever the current directory happens to be.
+bool IsUsableInstallFolder(std::wstring_view folder);

@@ -17,7 +17,7 @@ const wchar_t* const kSystemFolderDlls[] = {L"itcc.dll"};
 const wchar_t* const kInstallDirDlls[] = {L"Wrenfold\\Vantabox.dll"};
 constexpr wchar_t kUnregisteredDll[] = L"\\Wrenfold\\Vantabox.dll";
 
-// The buffers the converted installation directory must fit, terminator
+// The buffers the installation directory must fit, terminator
 // included: MAX_PATH when registering, 1024 when unregistering.
 constexpr std::size_t kRegisterDirCapacity = MAX_PATH;
 constexpr std::size_t kUnregisterDirCapacity = 1024;
@@ -32,29 +32,53 @@ std::wstring FetchSystemFolder(InstallerLog& log)
 }
 
 // The installation directory as the passes use it, or empty (after the
-// record that says why) when it can't be used.
-std::wstring ConvertInstallDir(InstallerLog& log, const wchar_t* installDir, std::size_t capacity)
+// record that says why) when it can't be used. The directory is used exactly
+// as given: a round trip through the ANSI code page would turn characters it
+// lacks into '?' or into look-alikes (a full-width X into a plain X), which could point
+// the registration tool at a different, existing folder.
+std::wstring AcceptInstallDir(InstallerLog& log, const wchar_t* installDir, std::size_t capacity)
 {
-    std::wstring converted = ConvertToUnicode(installDir);
-    if (converted.empty()) {
+    std::wstring folder = installDir;
+    if (folder.empty()) {
         log.Write(LogLevel::INFO, L"QL Custom Action: could not convert installation directory into unicode");
-        return converted;
+        return folder;
     }
-    if (converted.size() >= capacity) {
+    if (folder.size() >= capacity) {
         // A cut path would name some other file; refuse it instead.
         log.Write(LogLevel::INFO, L"QL Custom Action: converted installation directory is too long, no command run");
-        converted.clear();
+        folder.clear();
     }
-    return converted;
+    return folder;
 }
 
+// Runs one registration command, unless its tool or DLL would come from a
+// place nobody vouches for.
 void RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder, std::wstring_view switches,
                             const std::wstring& dllPath)
 {
+    if (systemFolder.empty()) {
+        // The tool's path would resolve against the current drive's root,
+        // where anyone may have put a program of that name.
+        log.Write(LogLevel::INFO, L"QL Custom Action: no command run, the system folder is unknown");
+        return;
+    }
     const std::wstring command = BuildRegistrationCommand(systemFolder, switches, dllPath);
     log.Write(LogLevel::INFO, L"QL Custom Action: Executing Following command Line:");
     log.Write(LogLevel::INFO, WidenBytes(ConvertToUtf8(command)).c_str());
     ExecuteCommandLine(log, command.c_str());
+}
+
+// Whether the pass may run commands for this directory; says why not.
+bool IsFolderForCommands(InstallerLog& log, const std::wstring& folder)
+{
+    if (IsUsableInstallFolder(folder)) {
+        return true;
+    }
+    log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: installation directory is not a usable folder name, "
+                                           L"no command run: %s",
+                                           folder)
+                                  .c_str());
+    return false;
 }
 
 } // namespace
@@ -73,14 +97,16 @@ void installDirRegisterDlls(InstallerLog& log, const wchar_t* installDir)
 {
     log.Write(LogLevel::INFO, L"QL Custom Action:  In installDirRegisterDlls function");
     const std::wstring systemFolder = FetchSystemFolder(log);
-    const std::wstring converted = ConvertInstallDir(log, installDir, kRegisterDirCapacity);
-    if (converted.empty()) {
+    const std::wstring accepted = AcceptInstallDir(log, installDir, kRegisterDirCapacity);
+    if (accepted.empty()) {
         return;
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: converted INSTALLDIR into TCHAR");
-    const std::wstring folder = WithoutTrailingBackslash(converted);
-    for (const wchar_t* dll : kInstallDirDlls) {
-        RunRegistrationCommand(log, systemFolder, kRegisterSwitch, folder + L"\\" + dll);
+    if (IsFolderForCommands(log, accepted)) {
+        const std::wstring folder = WithoutTrailingBackslash(accepted);
+        for (const wchar_t* dll : kInstallDirDlls) {
+            RunRegistrationCommand(log, systemFolder, kRegisterSwitch, folder + L"\\" + dll);
+        }
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: installDirRegisterDlls ended");
 }
@@ -89,11 +115,13 @@ void UnRegisterDlls(InstallerLog& log, const wchar_t* installDir)
 {
     log.Write(LogLevel::INFO, L"QL Custom Action:  In UnRegisterDlls function");
     const std::wstring systemFolder = FetchSystemFolder(log);
-    const std::wstring converted = ConvertInstallDir(log, installDir, kUnregisterDirCapacity);
-    if (converted.empty()) {
+    const std::wstring accepted = AcceptInstallDir(log, installDir, kUnregisterDirCapacity);
+    if (accepted.empty()) {
         return;
     }
-    const std::wstring folder = WithoutTrailingBackslash(converted);
-    RunRegistrationCommand(log, systemFolder, kUnregisterSwitch, folder + kUnregisteredDll);
+    if (IsFolderForCommands(log, accepted)) {
+        const std::wstring folder = WithoutTrailingBackslash(accepted);
+        RunRegistrationCommand(log, systemFolder, kUnregisterSwitch, folder + kUnregisteredDll);
+    }
     log.Write(LogLevel::INFO, L"QL Custom Action: UnRegisterDlls ended");
 }

@@ -1,5 +1,7 @@
 #include "seeding/recent_projects_rewrite.h"
 
+#include <algorithm>
+
 namespace {
 
 // Both tokens share everything but their last character.
@@ -28,20 +30,30 @@ void ScanForTokens(std::string_view line, std::string_view firstPath, std::strin
     text(line.substr(copied));
 }
 
-// The exact size of the rewritten file, so that it is built in one
-// allocation: a large file must not cost several times its size in memory.
-std::size_t RewrittenSize(std::string_view content, std::string_view firstPath, std::string_view secondPath)
+constexpr std::string_view kLineEnd = "\r\n";
+
+} // namespace
+
+std::uint64_t RewrittenSize(std::string_view content, std::string_view firstPath, std::string_view secondPath)
 {
-    std::size_t size = 0;
+    std::uint64_t size = 0;
     const auto add = [&size](std::string_view piece) { size += piece.size(); };
     ForEachLine(content, [&](std::string_view line) {
         ScanForTokens(line, firstPath, secondPath, add, add);
-        size += 2;
+        size += kLineEnd.size();
     });
     return size;
 }
 
-} // namespace
+void RewriteRecentProjectsInto(char* out, std::string_view content, std::string_view firstPath,
+                               std::string_view secondPath)
+{
+    const auto append = [&out](std::string_view piece) { out = std::copy(piece.begin(), piece.end(), out); };
+    ForEachLine(content, [&](std::string_view line) {
+        ScanForTokens(line, firstPath, secondPath, append, append);
+        append(kLineEnd);
+    });
+}
 
 void AppendWithTokensReplaced(std::string& out, std::string_view line, std::string_view firstPath,
                               std::string_view secondPath)
@@ -67,11 +79,7 @@ std::vector<std::string_view> SplitLines(std::string_view content)
 std::string RewriteRecentProjects(std::string_view content, std::string_view firstPath,
                                   std::string_view secondPath)
 {
-    std::string rewritten;
-    rewritten.reserve(RewrittenSize(content, firstPath, secondPath));
-    ForEachLine(content, [&](std::string_view line) {
-        AppendWithTokensReplaced(rewritten, line, firstPath, secondPath);
-        rewritten.append("\r\n");
-    });
+    std::string rewritten(static_cast<std::size_t>(RewrittenSize(content, firstPath, secondPath)), '\0');
+    RewriteRecentProjectsInto(&rewritten[0], content, firstPath, secondPath);
     return rewritten;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,15 @@ void ForEachLine(std::string_view content, Visit&& visit)
 
 std::vector<std::string_view> SplitLines(std::string_view content);
 
-// The whole new file: every line substituted and ended with CR LF.
+// The size in bytes of the whole new file, counted without building it, and
+// wide enough that no file and paths can make it wrap.
+std::uint64_t RewrittenSize(std::string_view content, std::string_view firstPath, std::string_view secondPath);
+
+// Writes the whole new file, exactly RewrittenSize() bytes, to `out`: every
+// line substituted and ended with CR LF.
+void RewriteRecentProjectsInto(char* out, std::string_view content, std::string_view firstPath,
+                               std::string_view secondPath);
+
+// The whole new file as one string.
 std::string RewriteRecentProjects(std::string_view content, std::string_view firstPath,
                                   std::string_view secondPath);

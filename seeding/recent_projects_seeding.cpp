@@ -2,6 +2,7 @@
 
 #include "log/installer_log.h"
 #include "platform/folders.h"
+#include "platform/os_calls.h"
 #include "platform/whole_file.h"
 #include "seeding/recent_projects_rewrite.h"
 #include "text/conversion.h"
@@ -9,6 +10,8 @@
 
 #include <shlobj.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 
 namespace {
@@ -30,23 +33,86 @@ std::string SamplePathForFile(const std::wstring& documents, const wchar_t* rela
     return path;
 }
 
+// The one temporary file a rewrite may leave if it is killed: a name of
+// this program's own beside the file, which every run removes first.
+constexpr wchar_t kTemporarySuffix[] = L".QLPostlude.tmp";
+
+void LeftAlone(InstallerLog& log, const wchar_t* why)
+{
+    log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: %s, left as it was", why).c_str());
+}
+
+// Whether the file may be replaced at all. Run with an installer's rights,
+// the rewrite must never write through a link planted in the user's folder,
+// and a read-only file says its owner wants it kept.
+bool MayReplace(InstallerLog& log, const FileFacts& facts)
+{
+    if (facts.IsReparsePoint()) {
+        LeftAlone(log, L"the recent projects file is a link");
+    } else if (facts.HasOtherNames()) {
+        LeftAlone(log, L"the recent projects file has more than one name");
+    } else if (facts.IsReadOnly()) {
+        LeftAlone(log, L"the recent projects file is read-only");
+    } else {
+        return true;
+    }
+    return false;
+}
+
+// The file's whole content, or false after the record that says why not.
+bool ReadRecentProjects(InstallerLog& log, const std::wstring& file, HeapBuffer& content, FileFacts& facts)
+{
+    UniqueHandle handle;
+    switch (OpenForWholeRead(file, handle, facts)) {
+    case OpenOutcome::Missing:
+        return false;
+    case OpenOutcome::Failed:
+        LeftAlone(log, L"could not read the recent projects file");
+        return false;
+    case OpenOutcome::Opened:
+        break;
+    }
+    if (!MayReplace(log, facts)) {
+        return false;
+    }
+    switch (ReadWholeFile(handle.Get(), facts.size, content)) {
+    case ReadOutcome::Read:
+        return true;
+    case ReadOutcome::Failed:
+        LeftAlone(log, L"could not read the recent projects file");
+        return false;
+    case ReadOutcome::OutOfMemory:
+        break;
+    }
+    LeftAlone(log, L"not enough memory for the recent projects file");
+    return false;
+}
+
 // Rewrites the file only once it was read completely: a missing file stays
-// missing and a file that can't be read stays as it was.
+// missing, and a file that can't be read or replaced stays as it was.
 void RewriteFile(InstallerLog& log, const std::wstring& file, const std::string& firstPath,
                  const std::string& secondPath)
 {
-    std::string content;
-    switch (ReadWholeFile(file, content)) {
-    case ReadOutcome::Missing:
+    const std::wstring temporary = file + kTemporarySuffix;
+    Os().deleteFile(temporary.c_str());
+
+    HeapBuffer content;
+    FileFacts facts;
+    if (!ReadRecentProjects(log, file, content, facts)) {
         return;
-    case ReadOutcome::Failed:
-        log.Write(LogLevel::INFO, L"QL Custom Action: could not read the recent projects file, left as it was");
-        return;
-    case ReadOutcome::Read:
-        break;
     }
-    if (!ReplaceWholeFile(file, RewriteRecentProjects(content, firstPath, secondPath))) {
-        log.Write(LogLevel::INFO, L"QL Custom Action: could not write the recent projects file, left as it was");
+    const std::string_view old(content.Data(), content.Size());
+    const std::uint64_t size = RewrittenSize(old, firstPath, secondPath);
+    HeapBuffer rewritten;
+    if (size > std::numeric_limits<std::size_t>::max() / 2 || !rewritten.Allocate(static_cast<std::size_t>(size))) {
+        LeftAlone(log, L"not enough memory for the recent projects file");
+        return;
+    }
+    RewriteRecentProjectsInto(rewritten.Data(), old, firstPath, secondPath);
+    content.Reset();
+    const DWORD kept = facts.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (!ReplaceWholeFile(file, temporary, std::string_view(rewritten.Data(), rewritten.Size()), kept)) {
+        LeftAlone(log, L"could not write the recent projects file");
     }
 }
 

@@ -59,22 +59,4 @@ TEST(OptionWalk, NamesAreExactAndCaseSensitive)
     EXPECT_EQ(Read({L"-uninstall", L""}).requestedPass, L"uninstall");
 }
 
-TEST(RecordFormatting, InsertsValueAsTextNeverAsFormat)
-{
-    EXPECT_EQ(FormatRecord(L"InstallDir is %s", L"C:\\%s%n%d"), L"InstallDir is C:\\%s%n%d");
-    EXPECT_EQ(FormatRecord(L"InstallDir is %s", L""), L"InstallDir is ");
-}
-
-TEST(RecordFormatting, ShortensVisiblyToTheLimit)
-{
-    const std::wstring value(2000, L'a');
-    const std::wstring record = FormatRecord(L"Commandline passed is %s", value);
-    ASSERT_EQ(record.size(), kMaxRecordLength);
-    EXPECT_EQ(record.substr(0, 22), L"Commandline passed is ");
-    EXPECT_EQ(record.substr(record.size() - 3), L"...");
-
-    const std::wstring exact(kMaxRecordLength - 22, L'b');
-    EXPECT_EQ(FormatRecord(L"Commandline passed is %s", exact), L"Commandline passed is " + exact);
-}
-
 } // namespace

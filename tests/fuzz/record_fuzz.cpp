@@ -1,7 +1,6 @@
 // Record rendering with arbitrary messages, levels and limits: each format
 // keeps the message whole and its columns in place, the driver's formatting
 // never exceeds its limit, and the log's last-line search stays in its file.
-#include "driver/options.h"
 #include "fuzz_support.h"
 #include "log/record_format.h"
 

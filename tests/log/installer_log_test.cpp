@@ -188,24 +188,17 @@ TEST_F(InstallerLogTest, LineSinkGetsEachRecordAsATabSeparatedLine)
     EXPECT_EQ(g_sinkLines.substr(g_sinkLines.size() - 5), L"\t\tw\r\n");
 }
 
-std::wstring g_tempFolder;
-DWORD WINAPI FakeTempPath(DWORD, LPWSTR buffer)
-{
-    wcscpy(buffer, (g_tempFolder + L"\\").c_str());
-    return static_cast<DWORD>(g_tempFolder.size() + 1);
-}
-
 TEST_F(InstallerLogTest, OpenInTempFolderWritesTextIntoTheTemporaryFolder)
 {
-    g_tempFolder = MakeScratchFolder(L"installer-log-temp");
+    const std::wstring tempFolder = MakeScratchFolder(L"installer-log-temp");
     ScopedOsOverride os;
-    os->getTempPath = FakeTempPath;
+    RedirectTempFolder(Os(), tempFolder);
     InstallerLog log;
     ASSERT_TRUE(log.OpenInTempFolder(L"QLPostlude.log"));
-    EXPECT_EQ(log.FilePath(), g_tempFolder + L"\\QLPostlude.log");
+    EXPECT_EQ(log.FilePath(), tempFolder + L"\\QLPostlude.log");
     log.Write(LogLevel::CRITICALERROR, L"all levels");
     log.Close();
-    EXPECT_EQ(LogMessages(g_tempFolder + L"\\QLPostlude.log"), std::vector<std::wstring>{L"all levels"});
+    EXPECT_EQ(LogMessages(tempFolder + L"\\QLPostlude.log"), std::vector<std::wstring>{L"all levels"});
 }
 
 DWORD WINAPI FailTempPath(DWORD, LPWSTR)
@@ -222,6 +215,64 @@ TEST_F(InstallerLogTest, UnknownTemporaryFolderFailsTheOpen)
     EXPECT_EQ(log.OpenStatus(), -1);
     EXPECT_EQ(log.FilePath(), L"");
     log.Close();
+}
+
+BOOL WINAPI FailSeek(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD)
+{
+    SetLastError(ERROR_SEEK);
+    return FALSE;
+}
+
+TEST_F(InstallerLogTest, OpenThatFailsAfterTheFileWasOpenedLeavesNothingToWriteOrClose)
+{
+    for (const LogFormat format : {LogFormat::Xml, LogFormat::Text}) {
+        {
+            InstallerLog earlier;
+            ASSERT_TRUE(earlier.Open(0, format, path_));
+            earlier.Write(LogLevel::INFO, L"earlier run");
+        }
+        const std::string before = ReadBytes(path_);
+        InstallerLog log;
+        {
+            ScopedOsOverride os;
+            os->setFilePointerEx = FailSeek;
+            EXPECT_FALSE(log.Open(0, format, path_));
+        }
+        log.Write(LogLevel::INFO, L"written into a log that failed to open");
+        log.Close();
+        EXPECT_EQ(ReadBytes(path_), before);
+        DeleteFileW(path_.c_str());
+    }
+}
+
+BOOL WINAPI ReportReparsePoint(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    const BOOL result = GetFileInformationByHandle(file, information);
+    information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return result;
+}
+
+// A hard link for real; a reparse point through the seam, since Wine
+// creates none.
+TEST_F(InstallerLogTest, LogThatIsALinkIsRefused)
+{
+    const std::wstring target = path_ + L".target";
+    WriteBytes(target, "kept");
+    ASSERT_TRUE(CreateHardLinkW(path_.c_str(), target.c_str(), nullptr));
+    InstallerLog log;
+    EXPECT_FALSE(log.Open(0, LogFormat::Text, path_));
+    log.Close();
+    EXPECT_EQ(ReadBytes(target), "kept");
+
+    DeleteFileW(path_.c_str());
+    WriteBytes(path_, "kept");
+    {
+        ScopedOsOverride os;
+        os->getFileInformationByHandle = ReportReparsePoint;
+        EXPECT_FALSE(log.Open(0, LogFormat::Text, path_));
+    }
+    log.Close();
+    EXPECT_EQ(ReadBytes(path_), "kept");
 }
 
 } // namespace

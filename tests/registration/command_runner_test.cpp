@@ -139,4 +139,49 @@ INSTANTIATE_TEST_SUITE_P(
                         Ran(-1)}),
     [](const ::testing::TestParamInfo<PlatformFailure>& failure) { return std::string(failure.param.name); });
 
+const wchar_t kHeldChild[] = L"ql-runner-held-child";
+
+ULONGLONG WINAPI ClockPastTheLimitOnceTheChildRuns()
+{
+    return NamedEventExists(kHeldChild) ? kChildTimeLimitMs : 0;
+}
+BOOL WINAPI NoJob(HANDLE, HANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// Where no job can be had (nested jobs before Windows 8), the child alone is
+// ended.
+TEST(CommandRunner, ChildOutsideAJobIsEndedAloneAtTheLimit)
+{
+    LogCapture capture(L"runner-limit");
+    std::int32_t result = -1;
+    {
+        ScopedOsOverride os;
+        os->getTickCount64 = ClockPastTheLimitOnceTheChildRuns;
+        os->assignProcessToJobObject = NoJob;
+        result = ExecuteCommandLine(capture.Log(), FakeTool(std::wstring(L"hold ") + kHeldChild).c_str());
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(EndsWithin(kHeldChild, 5000));
+    EXPECT_EQ(capture.Messages(), Messages{L"QL Custom Action: the command did not end within 5 minutes and was ended"});
+}
+
+// Windows passes a parent's error mode on to its children; Wine does not,
+// which this test finds out first.
+TEST(CommandRunner, ChildInheritsTheErrorModeThatSuppressesBoxes)
+{
+    const UINT mode = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
+    const UINT saved = SetErrorMode(mode);
+    const ProcessResult plain = RunProcess(FakeTool(L"errormode x"));
+    LogCapture capture(L"runner-errormode");
+    const std::int32_t inherited = ExecuteCommandLine(capture.Log(), FakeTool(L"errormode x").c_str());
+    SetErrorMode(saved);
+    if (static_cast<UINT>(plain.exitCode) != mode) {
+        GTEST_SKIP() << "this platform passes no error mode to child processes";
+    }
+    EXPECT_EQ(static_cast<UINT>(inherited), mode);
+}
+
 } // namespace

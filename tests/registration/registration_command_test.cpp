@@ -21,4 +21,22 @@ TEST(RegistrationCommand, EmptySystemFolderLeavesABackslashBeforeTheTool)
     EXPECT_EQ(std::count(command.begin(), command.end(), L'"'), 4);
 }
 
+TEST(InstallFolder, AbsoluteFoldersAreUsable)
+{
+    for (const wchar_t* folder : {L"C:\\Program Files\\Sample", L"d:\\", L"D:\\Apps\\\\", L"\\\\server\\share",
+                                  L"\\\\server\\share\\Apps", L"C:\\\x03A9\x4E2D\xFF38"}) {
+        EXPECT_TRUE(IsUsableInstallFolder(folder)) << folder;
+    }
+}
+
+TEST(InstallFolder, QuotesWildcardsControlsAndRelativeFoldersAreRefused)
+{
+    for (const wchar_t* folder :
+         {L"C:\\Apps\" /u \"C:\\x", L"C:\\A<b", L"C:\\A>b", L"C:\\A|b", L"C:\\A*", L"C:\\A?", L"C:\\A\tb",
+          L"C:\\A\x1F", L"Apps", L"C:Apps", L"\\Apps", L"1:\\Apps", L"\\\\server", L"\\\\server\\",
+          L"\\\\\\share", L"C:/Apps"}) {
+        EXPECT_FALSE(IsUsableInstallFolder(folder)) << folder;
+    }
+}
+
 } // namespace

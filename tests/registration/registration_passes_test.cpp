@@ -1,5 +1,7 @@
 #include "registration/registration_passes.h"
 
+#include "registration/command_runner.h"
+
 #include "platform/os_calls.h"
 #include "support/log_capture.h"
 
@@ -125,7 +127,7 @@ BOOL WINAPI FailFolder(HWND, LPWSTR buffer, int, BOOL)
     return FALSE;
 }
 
-TEST(RegistrationPasses, UnfetchableSystemFolderLeavesAnEmptyFolderAndGoesOn)
+TEST(RegistrationPasses, UnfetchableSystemFolderRunsNoToolFromTheCurrentDrive)
 {
     LogCapture capture(L"passes");
     {
@@ -134,19 +136,98 @@ TEST(RegistrationPasses, UnfetchableSystemFolderLeavesAnEmptyFolderAndGoesOn)
         RegisterDlls(capture.Log());
         UnRegisterDlls(capture.Log(), L"C:\\Apps");
     }
-    EXPECT_EQ(capture.Messages(),
-              (Messages{L"QL Custom Action:  In RegisterDlls function",
-                        L"QL Custom Action: Unable to Fetch system32 folder",
-                        L"QL Custom Action: Executing Following command Line:",
-                        L"\"\\regsvr32.exe\" /s \"\\itcc.dll\"",
-                        L"QL Custom Action: Error could not create new Process",
-                        L"QL Custom Action: RegisterDlls ended",
-                        L"QL Custom Action:  In UnRegisterDlls function",
-                        L"QL Custom Action: Unable to Fetch system32 folder",
-                        L"QL Custom Action: Executing Following command Line:",
-                        L"\"\\regsvr32.exe\" /s /u \"C:\\Apps\\Wrenfold\\Vantabox.dll\"",
-                        L"QL Custom Action: Error could not create new Process",
-                        L"QL Custom Action: UnRegisterDlls ended"}));
+    EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In RegisterDlls function",
+                                            L"QL Custom Action: Unable to Fetch system32 folder",
+                                            L"QL Custom Action: no command run, the system folder is unknown",
+                                            L"QL Custom Action: RegisterDlls ended",
+                                            L"QL Custom Action:  In UnRegisterDlls function",
+                                            L"QL Custom Action: Unable to Fetch system32 folder",
+                                            L"QL Custom Action: no command run, the system folder is unknown",
+                                            L"QL Custom Action: UnRegisterDlls ended"}));
+}
+
+TEST(RegistrationPasses, DirectoryThatCantBeAFolderRunsNoCommand)
+{
+    for (const std::wstring folder : {L"C:\\Apps\" /u \"C:\\Other", L"Apps"}) {
+        const std::wstring refused =
+            L"QL Custom Action: installation directory is not a usable folder name, no command run: " + folder;
+        EXPECT_EQ(InstallDirPass(folder.c_str()),
+                  (Messages{L"QL Custom Action:  In installDirRegisterDlls function",
+                            L"QL Custom Action: converted INSTALLDIR into TCHAR", refused,
+                            L"QL Custom Action: installDirRegisterDlls ended"}));
+        LogCapture capture(L"passes");
+        UnRegisterDlls(capture.Log(), folder.c_str());
+        EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In UnRegisterDlls function", refused,
+                                                L"QL Custom Action: UnRegisterDlls ended"}));
+    }
+}
+
+// The registration tool for real, with a component of our own.
+const wchar_t kVantaboxServerKey[] = L"CLSID\\{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}\\InprocServer32";
+
+std::wstring RegisteredServer()
+{
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, kVantaboxServerKey, nullptr, RRF_RT_REG_SZ, nullptr, path, &size) !=
+        ERROR_SUCCESS) {
+        return L"(not registered)";
+    }
+    return path;
+}
+
+void LayDown(const std::wstring& folder, const wchar_t* component)
+{
+    CreateFolders(folder + L"\\Wrenfold");
+    ASSERT_TRUE(CopyFileW((TestBinaryFolder() + L"\\" + component).c_str(),
+                          (folder + L"\\Wrenfold\\Vantabox.dll").c_str(), FALSE));
+}
+
+TEST(InstallDirRegisterDlls, RegistersTheDirectoryAsGivenNeverALookAlike)
+{
+    const std::wstring base = MakeScratchFolder(L"as-given");
+    // The ANSI code page lacks all of these; a best-fit mapping turns the
+    // full-width X into the X of the twin folder beside it.
+    const std::wstring greekAndCjk = base + L"\\\x03A9\x03BC\x03AD\x03B3\x03B1 \x4E2D\x6587";
+    const std::wstring fullWidth = base + L"\\\xFF38pps";
+    LayDown(base + L"\\Xpps", L"Vantabox.dll");
+    for (const std::wstring& folder : {greekAndCjk, fullWidth}) {
+        LayDown(folder, L"Vantabox.dll");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"CLSID\\{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}");
+        LogCapture capture(L"passes");
+        installDirRegisterDlls(capture.Log(), folder.c_str());
+        EXPECT_EQ(RegisteredServer(), folder + L"\\Wrenfold\\Vantabox.dll");
+    }
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"CLSID\\{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}");
+}
+
+// Stands still until the stalled registration's grandchild runs, then jumps
+// past the limit, so the limit is reached exactly when there is a whole
+// family of processes to end.
+const wchar_t kGrandchild[] = L"ql-stalled-registration-grandchild";
+
+ULONGLONG WINAPI ClockPastTheLimitOnceTheGrandchildRuns()
+{
+    return NamedEventExists(kGrandchild) ? kChildTimeLimitMs : 0;
+}
+
+TEST(InstallDirRegisterDlls, StalledRegistrationIsEndedWithEverythingItStarted)
+{
+    const std::wstring folder = MakeScratchFolder(L"stalls");
+    LayDown(folder, L"Stalls.dll");
+    ASSERT_TRUE(CopyFileW((TestBinaryFolder() + L"\\fake_tool.exe").c_str(),
+                          (folder + L"\\Wrenfold\\fake_tool.exe").c_str(), FALSE));
+    LogCapture capture(L"passes");
+    {
+        ScopedOsOverride os;
+        os->getTickCount64 = ClockPastTheLimitOnceTheGrandchildRuns;
+        installDirRegisterDlls(capture.Log(), folder.c_str());
+    }
+    EXPECT_TRUE(EndsWithin(kGrandchild, 5000));
+    const Messages messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 6u);
+    EXPECT_EQ(messages[4], L"QL Custom Action: the command did not end within 5 minutes and was ended");
+    EXPECT_EQ(messages[5], L"QL Custom Action: installDirRegisterDlls ended");
 }
 
 } // namespace

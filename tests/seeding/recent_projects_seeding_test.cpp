@@ -61,10 +61,17 @@ protected:
         return names;
     }
 
-    Messages Run()
+    // One run, with `inject` failing platform calls after the log is open.
+    Messages Run(void (*inject)(OsCalls&) = nullptr)
     {
         LogCapture capture(L"seeding");
-        UpdateAppDataFile(capture.Log());
+        {
+            ScopedOsOverride os;
+            if (inject != nullptr) {
+                inject(Os());
+            }
+            UpdateAppDataFile(capture.Log());
+        }
         return capture.Messages();
     }
 
@@ -192,6 +199,146 @@ TEST_F(SeedingTest, ReadOrWriteFailureLeavesTheFileAsItWas)
     EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"});
     EXPECT_EQ(readFailed, Records({L"QL Custom Action: could not read the recent projects file, left as it was"}));
     EXPECT_EQ(writeFailed, Records({L"QL Custom Action: could not write the recent projects file, left as it was"}));
+}
+
+// The replace path, failed one call at a time: the file keeps its old bytes,
+// nothing is left beside it, and the record says so.
+std::wstring g_temporary;
+HANDLE WINAPI FailCreatingTheTemporaryFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                           DWORD disposition, DWORD flags, HANDLE model)
+{
+    if (g_temporary == path) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(path, access, share, security, disposition, flags, model);
+}
+BOOL WINAPI FailFlush(HANDLE)
+{
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+BOOL WINAPI FailRename(LPCWSTR, LPCWSTR, DWORD)
+{
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return FALSE;
+}
+BOOL WINAPI FailDelete(LPCWSTR)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+TEST_F(SeedingTest, EveryFailureOnTheReplacePathLeavesTheOriginalAndNoTemporaryFile)
+{
+    const std::string original = "QLPJ1\nQLPJ2\n";
+    g_temporary = file_ + L".QLPostlude.tmp";
+    const std::pair<const char*, void (*)(OsCalls&)> failures[] = {
+        {"temporary file", [](OsCalls& os) { os.createFile = FailCreatingTheTemporaryFile; }},
+        {"write", [](OsCalls& os) { os.writeFile = FailWrite; }},
+        {"flush", [](OsCalls& os) { os.flushFileBuffers = FailFlush; }},
+        {"rename", [](OsCalls& os) { os.moveFileEx = FailRename; }},
+    };
+    for (const auto& [name, inject] : failures) {
+        WriteBytes(file_, original);
+        const Messages messages = Run(inject);
+        EXPECT_EQ(ReadBytes(file_), original) << name;
+        EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"}) << name;
+        EXPECT_EQ(messages, Records({L"QL Custom Action: could not write the recent projects file, left as it was"}))
+            << name;
+    }
+}
+
+// What a crash at any instant would find: up to the one rename the file
+// holds its old bytes, and what is renamed over it is the complete new file.
+std::wstring g_file;
+std::string g_atRename;
+std::string g_renamedIn;
+BOOL WINAPI ObserveRename(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    g_atRename = ReadBytes(g_file);
+    g_renamedIn = ReadBytes(from);
+    return MoveFileExW(from, to, flags);
+}
+
+TEST_F(SeedingTest, TheFileIsSwappedInWholeByOneRename)
+{
+    const std::string original = "QLPJ1\nQLPJ2\n";
+    WriteBytes(file_, original);
+    g_file = file_;
+    Run([](OsCalls& os) { os.moveFileEx = ObserveRename; });
+    EXPECT_EQ(g_atRename, original);
+    EXPECT_EQ(g_renamedIn, FirstPath() + "\r\n" + SecondPath() + "\r\n");
+    EXPECT_EQ(ReadBytes(file_), g_renamedIn);
+}
+
+TEST_F(SeedingTest, LeftoverTemporaryFileIsRemovedByTheNextRun)
+{
+    WriteBytes(file_, "QLPJ1\n");
+    // A rename that fails and a temporary file that can't be removed.
+    Run([](OsCalls& os) {
+        os.moveFileEx = FailRename;
+        os.deleteFile = FailDelete;
+    });
+    EXPECT_EQ(ReadBytes(file_), "QLPJ1\n");
+    EXPECT_TRUE(FileExists(file_ + L".QLPostlude.tmp"));
+    EXPECT_EQ(Run(), Records());
+    EXPECT_EQ(ReadBytes(file_), FirstPath() + "\r\n");
+    EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"});
+}
+
+TEST_F(SeedingTest, HiddenFileStaysHiddenAndReadOnlyFileIsLeftAlone)
+{
+    WriteBytes(file_, "QLPJ1\n");
+    SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(Run(), Records());
+    EXPECT_EQ(ReadBytes(file_), FirstPath() + "\r\n");
+    EXPECT_EQ(GetFileAttributesW(file_.c_str()) & FILE_ATTRIBUTE_HIDDEN, DWORD{FILE_ATTRIBUTE_HIDDEN});
+
+    SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    WriteBytes(file_, "QLPJ2\n");
+    SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(Run(), Records({L"QL Custom Action: the recent projects file is read-only, left as it was"}));
+    SetFileAttributesW(file_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadBytes(file_), "QLPJ2\n");
+}
+
+// Links: a second name of the file for real, a reparse point through the
+// seam (Wine creates none).
+BOOL WINAPI ReportReparsePoint(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    const BOOL result = GetFileInformationByHandle(file, information);
+    information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return result;
+}
+
+TEST_F(SeedingTest, FileWithAnotherNameOrThatIsALinkIsLeftAlone)
+{
+    const std::string original = "QLPJ1\n";
+    WriteBytes(file_, original);
+    const std::wstring otherName = appData_ + L"\\Corvane\\elsewhere.json";
+    ASSERT_TRUE(CreateHardLinkW(otherName.c_str(), file_.c_str(), nullptr));
+    EXPECT_EQ(Run(), Records({L"QL Custom Action: the recent projects file has more than one name, left as it was"}));
+    EXPECT_EQ(ReadBytes(otherName), original);
+    DeleteFileW(otherName.c_str());
+
+    EXPECT_EQ(Run([](OsCalls& os) { os.getFileInformationByHandle = ReportReparsePoint; }),
+              Records({L"QL Custom Action: the recent projects file is a link, left as it was"}));
+    EXPECT_EQ(ReadBytes(file_), original);
+}
+
+LPVOID WINAPI NoMemory(HANDLE, DWORD, SIZE_T)
+{
+    return nullptr;
+}
+
+TEST_F(SeedingTest, ExhaustedMemoryLeavesTheFileAsItWas)
+{
+    const std::string original = "QLPJ1\n";
+    WriteBytes(file_, original);
+    EXPECT_EQ(Run([](OsCalls& os) { os.heapAlloc = NoMemory; }),
+              Records({L"QL Custom Action: not enough memory for the recent projects file, left as it was"}));
+    EXPECT_EQ(ReadBytes(file_), original);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include "platform/os_calls.h"
 #include "platform/unique_handle.h"
 
 #include <shlobj.h>
@@ -216,6 +217,39 @@ std::vector<std::wstring> LogMessages(const std::wstring& path)
         start = end + 2;
     }
     return messages;
+}
+
+namespace {
+std::wstring g_redirectedTemp;
+DWORD WINAPI RedirectedTempPath(DWORD, LPWSTR buffer)
+{
+    wcscpy(buffer, (g_redirectedTemp + L"\\").c_str());
+    return static_cast<DWORD>(g_redirectedTemp.size() + 1);
+}
+} // namespace
+
+void RedirectTempFolder(OsCalls& os, const std::wstring& folder)
+{
+    g_redirectedTemp = folder;
+    os.getTempPath = RedirectedTempPath;
+}
+
+bool NamedEventExists(const wchar_t* name)
+{
+    UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, name));
+    return event.IsValid();
+}
+
+bool EndsWithin(const wchar_t* name, unsigned milliseconds)
+{
+    const DWORD start = GetTickCount();
+    while (NamedEventExists(name)) {
+        if (GetTickCount() - start > milliseconds) {
+            return false;
+        }
+        Sleep(50);
+    }
+    return true;
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine,

@@ -5,6 +5,7 @@
 #include <vector>
 
 class InstallerLog;
+struct OsCalls;
 
 namespace testing_support {
 
@@ -42,6 +43,14 @@ std::wstring Lines(const std::vector<std::wstring>& messages);
 // The messages of a text log file (each line without its 39-character
 // prefix and line end).
 std::vector<std::wstring> LogMessages(const std::wstring& path);
+
+// Makes the seam's temporary folder `folder`, for as long as `os` is overridden.
+void RedirectTempFolder(OsCalls& os, const std::wstring& folder);
+
+// Whether a process that announces itself with the named event still runs
+// (fake_tool hold NAME), and a wait of up to `milliseconds` for it to end.
+bool NamedEventExists(const wchar_t* name);
+bool EndsWithin(const wchar_t* name, unsigned milliseconds);
 
 struct ProcessResult {
     bool started = false;
