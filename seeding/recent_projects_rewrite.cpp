@@ -48,7 +48,8 @@ std::uint64_t RewrittenSize(std::string_view content, std::string_view firstPath
 void RewriteRecentProjectsInto(char* out, std::string_view content, std::string_view firstPath,
                                std::string_view secondPath)
 {
-    const auto append = [&out](std::string_view piece) { out = std::copy(piece.begin(), piece.end(), out); };
+    char* next = out;
+    const auto append = [&next](std::string_view piece) { next = std::copy(piece.begin(), piece.end(), next); };
     ForEachLine(content, [&](std::string_view line) {
         ScanForTokens(line, firstPath, secondPath, append, append);
         append(kLineEnd);
