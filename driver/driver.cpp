@@ -2,6 +2,7 @@
 
 #include "driver/options.h"
 #include "log/installer_log.h"
+#include "platform/os_calls.h"
 #include "platform/unique_handle.h"
 #include "registration/registration_passes.h"
 #include "seeding/recent_projects_seeding.h"
@@ -25,7 +26,7 @@ constexpr wchar_t kUsageMessage[] =
 // unguarded rather than stopping it.
 class SingleInstanceGuard {
 public:
-    SingleInstanceGuard() : mutex_(::CreateMutexW(nullptr, TRUE, kMutexName))
+    SingleInstanceGuard() : mutex_(Os().createMutex(nullptr, TRUE, kMutexName))
     {
         anotherInstanceRuns_ = mutex_.IsValid() && ::GetLastError() == ERROR_ALREADY_EXISTS;
     }
@@ -52,7 +53,7 @@ struct LocalFreeDeleter {
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine)
 {
     int count = 0;
-    std::unique_ptr<wchar_t*, LocalFreeDeleter> arguments(::CommandLineToArgvW(commandLine.c_str(), &count));
+    std::unique_ptr<wchar_t*, LocalFreeDeleter> arguments(Os().commandLineToArgv(commandLine.c_str(), &count));
     std::vector<std::wstring> list;
     if (arguments) {
         list.assign(arguments.get(), arguments.get() + count);

@@ -29,13 +29,12 @@ RecordStamp ReadClock()
     return stamp;
 }
 
-bool ReadOpenFile(HANDLE file, std::string& bytes)
+bool ReadOpenFile(HANDLE file, unsigned long long size, std::string& bytes)
 {
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF) {
+    if (size > 0x7FFFFFFF) {
         return false;
     }
-    bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
+    bytes.assign(static_cast<std::size_t>(size), '\0');
     DWORD read = 0;
     return bytes.empty() ||
            (Os().readFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
@@ -50,9 +49,8 @@ bool MoveTo(HANDLE file, LONGLONG offset, DWORD origin)
 
 // Run elevated, the program must not append to whatever a link planted in
 // the user's temporary folder points at.
-bool IsOwnPlainFile(HANDLE file)
+bool IsOwnPlainFile(HANDLE file, FileFacts& facts)
 {
-    FileFacts facts;
     return InspectOpenFile(file, facts) && !facts.IsReparsePoint() && !facts.HasOtherNames();
 }
 
@@ -114,7 +112,8 @@ bool InstallerLog::OpenFile()
         return false;
     }
     const bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-    if (!IsOwnPlainFile(logFile_.Get())) {
+    FileFacts facts;
+    if (!IsOwnPlainFile(logFile_.Get(), facts)) {
         return false;
     }
     if (!existed) {
@@ -129,7 +128,7 @@ bool InstallerLog::OpenFile()
         return MoveTo(logFile_.Get(), 0, FILE_END);
     }
     std::string bytes;
-    if (!ReadOpenFile(logFile_.Get(), bytes)) {
+    if (!ReadOpenFile(logFile_.Get(), facts.size, bytes)) {
         return false;
     }
     // Cut the old last line off, so that a shorter continuation can't leave

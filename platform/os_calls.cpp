@@ -1,10 +1,13 @@
 #include "platform/os_calls.h"
 
+#include <shellapi.h>
 #include <shlobj.h>
 
 OsCalls& Os()
 {
     static OsCalls calls = {
+        ::CreateMutexW,
+        ::CommandLineToArgvW,
         ::SHGetSpecialFolderPathW,
         ::GetTempPathW,
         ::CreatePipe,

@@ -8,6 +8,9 @@
 // everything defaults to the real function, and tests swap single entries
 // with ScopedOsOverride.
 struct OsCalls {
+    // Start of a run
+    HANDLE(WINAPI* createMutex)(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
+    LPWSTR*(WINAPI* commandLineToArgv)(LPCWSTR, int*);
     // Folders
     BOOL(WINAPI* getSpecialFolderPath)(HWND, LPWSTR, int, BOOL);
     DWORD(WINAPI* getTempPath)(DWORD, LPWSTR);
