@@ -1,12 +1,17 @@
 // Runs the built program as an installation framework would: through
 // CreateProcessW with an exact command line, in this build's Wine prefix,
 // with the real registration tool and two COM components of our own.
+#include "seeding/recent_projects_rewrite.h"
 #include "support/test_support.h"
+#include "text/conversion.h"
 
 #include <shlobj.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
 
 using namespace testing_support;
 
@@ -60,11 +65,18 @@ protected:
     // Runs the program with `arguments` as everything after its quoted name.
     std::int32_t Run(const std::wstring& arguments)
     {
-        const ProcessResult result =
-            RunProcess(L"\"" + ProgramPath() + L"\" " + arguments, {{L"TEMP", temp_}, {L"TMP", temp_}});
+        const ProcessResult result = RunProcess(CommandLine(arguments), TempFolder());
         EXPECT_TRUE(result.started);
         return result.exitCode;
     }
+    static std::wstring CommandLine(const std::wstring& arguments)
+    {
+        return L"\"" + ProgramPath() + L"\" " + arguments;
+    }
+    Environment TempFolder() const { return {{L"TEMP", temp_}, {L"TMP", temp_}}; }
+    std::wstring PostInstallArguments() const { return L"-Post_install 1 -installDir \"" + installDir_ + L"\""; }
+    std::string FirstSample() const { return ConvertToUtf8(Slashed(documents_) + kFirstRelative); }
+    std::string SecondSample() const { return ConvertToUtf8(Slashed(documents_) + kSecondRelative); }
 
     std::wstring Log() const { return MaskTimestamps(DecodeUtf16(ReadBytes(log_))); }
 
@@ -263,6 +275,112 @@ TEST_F(ProgramTest, OverlongInstallDirIsRefusedAndOverlongCommandLineShortened)
     EXPECT_EQ(messages[6], L"QL Custom Action: could not convert installation directory into unicode");
     EXPECT_EQ(messages[9].size(), 1023u);
     EXPECT_EQ(messages[9], (L"Commandline passed is " + arguments).substr(0, 1020) + L"...");
+}
+
+TEST_F(ProgramTest, FourStartedAtOnceRunThePassExactlyOnce)
+{
+    WriteBytes(recentProjects_, "QLPJ1\n");
+    std::vector<StartedProcess> copies;
+    for (int copy = 0; copy < 4; ++copy) {
+        copies.push_back(StartProcess(CommandLine(PostInstallArguments()), TempFolder(), true));
+        ASSERT_TRUE(copies.back().process.IsValid());
+    }
+    for (const StartedProcess& copy : copies) {
+        ResumeThread(copy.thread.Get());
+    }
+    std::vector<std::int32_t> exitCodes;
+    for (const StartedProcess& copy : copies) {
+        ASSERT_EQ(WaitForSingleObject(copy.process.Get(), 120000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        GetExitCodeProcess(copy.process.Get(), &code);
+        exitCodes.push_back(static_cast<std::int32_t>(code));
+    }
+    std::sort(exitCodes.begin(), exitCodes.end());
+    EXPECT_EQ(exitCodes, (std::vector<std::int32_t>{-1, -1, -1, 0}));
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_, Lines(PostInstallRecords(installDir_, installDir_)),
+                                        PostInstallArguments()));
+}
+
+TEST_F(ProgramTest, RecentProjectsFileHeldOpenWithoutSharingIsLeftAsItWas)
+{
+    const std::string original = "[\"QLPJ1\"]\n";
+    WriteBytes(recentProjects_, original);
+    {
+        const UniqueHandle holder(
+            CreateFileW(recentProjects_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder.IsValid());
+        EXPECT_EQ(Run(PostInstallArguments()), 0);
+    }
+    EXPECT_EQ(ReadBytes(recentProjects_), original);
+    EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});
+    const std::vector<std::wstring> messages = LogMessages(log_);
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        L"QL Custom Action: could not read the recent projects file, left as it was"),
+              messages.end());
+}
+
+// Whole records only: each line of the log has its stamp and its line end.
+bool HoldsOnlyWholeRecords(const std::wstring& log)
+{
+    if (log.empty()) {
+        return true;
+    }
+    if (log.size() < 2 || log.compare(log.size() - 2, 2, L"\r\n") != 0) {
+        return false;
+    }
+    const std::wstring masked = MaskTimestamps(log);
+    for (std::size_t start = log[0] == 0xFEFF ? 1 : 0; start < masked.size();
+         start = masked.find(L"\r\n", start) + 2) {
+        if (masked.compare(start, 20, L"##/##/##  ##:##:##  ") != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
+{
+    std::string original;
+    while (original.size() < (24u << 20)) {
+        original += "  {\"path\": \"QLPJ1\", \"other\": \"QLPJ2\", \"opened\": \"2026-12-08T10:00:00\"},\n";
+    }
+    const std::string rewritten = RewriteRecentProjects(original, FirstSample(), SecondSample());
+    // How long a whole run takes with a small file and with the large one:
+    // the seeding lies between the two.
+    WriteBytes(recentProjects_, "QLPJ1\n");
+    DWORD start = GetTickCount();
+    ASSERT_EQ(Run(PostInstallArguments()), 0);
+    const DWORD smallRun = GetTickCount() - start;
+    WriteBytes(recentProjects_, original);
+    start = GetTickCount();
+    ASSERT_EQ(Run(PostInstallArguments()), 0);
+    const DWORD largeRun = GetTickCount() - start;
+    ASSERT_EQ(ReadBytes(recentProjects_), rewritten);
+
+    constexpr int kKills = 16;
+    int foundOld = 0;
+    int foundNew = 0;
+    for (int kill = 0; kill < kKills; ++kill) {
+        WriteBytes(recentProjects_, original);
+        DeleteFileW(log_.c_str());
+        const StartedProcess run = StartProcess(CommandLine(PostInstallArguments()), TempFolder());
+        ASSERT_TRUE(run.process.IsValid());
+        Sleep(smallRun * 3 / 4 + (largeRun - smallRun * 3 / 4) * kill / kKills);
+        TerminateProcess(run.process.Get(), 9);
+        WaitForSingleObject(run.process.Get(), 30000);
+
+        const std::string bytes = ReadBytes(recentProjects_);
+        const bool isOld = bytes == original;
+        const bool isNew = bytes == rewritten;
+        EXPECT_TRUE(isOld || isNew) << "kill " << kill << ": " << bytes.size() << " bytes";
+        foundOld += isOld ? 1 : 0;
+        foundNew += isNew ? 1 : 0;
+        EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_)))) << "kill " << kill;
+    }
+    std::printf("killed %d times: %d left the old file, %d the new one\n", kKills, foundOld, foundNew);
+    // The run after a kill removes what the kill left.
+    ASSERT_EQ(Run(PostInstallArguments()), 0);
+    EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});
 }
 
 } // namespace

@@ -43,24 +43,6 @@ protected:
         return records;
     }
 
-    // Every file of the folder: no temporary file may be left behind.
-    std::vector<std::wstring> FolderEntries() const
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW entry{};
-        HANDLE search = FindFirstFileW((folder_ + L"\\*").c_str(), &entry);
-        while (search != INVALID_HANDLE_VALUE) {
-            if (entry.cFileName[0] != L'.') {
-                names.emplace_back(entry.cFileName);
-            }
-            if (!FindNextFileW(search, &entry)) {
-                FindClose(search);
-                break;
-            }
-        }
-        return names;
-    }
-
     // One run, with `inject` failing platform calls after the log is open.
     Messages Run(void (*inject)(OsCalls&) = nullptr)
     {
@@ -87,7 +69,7 @@ TEST_F(SeedingTest, ReplacesTokensWithSamplePathsAndLogsThem)
     EXPECT_EQ(Run(), Records());
     EXPECT_EQ(ReadBytes(file_),
               "{\"recent\": [\r\n  \"" + FirstPath() + "\",\r\n  \"" + SecondPath() + "\"\r\n]}\r\n");
-    EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"});
+    EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{L"recent_projects.json"});
 }
 
 TEST_F(SeedingTest, MissingFileStaysMissing)
@@ -196,7 +178,7 @@ TEST_F(SeedingTest, ReadOrWriteFailureLeavesTheFileAsItWas)
         writeFailed = Run();
     }
     EXPECT_EQ(ReadBytes(file_), original);
-    EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"});
+    EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{L"recent_projects.json"});
     EXPECT_EQ(readFailed, Records({L"QL Custom Action: could not read the recent projects file, left as it was"}));
     EXPECT_EQ(writeFailed, Records({L"QL Custom Action: could not write the recent projects file, left as it was"}));
 }
@@ -243,7 +225,7 @@ TEST_F(SeedingTest, EveryFailureOnTheReplacePathLeavesTheOriginalAndNoTemporaryF
         WriteBytes(file_, original);
         const Messages messages = Run(inject);
         EXPECT_EQ(ReadBytes(file_), original) << name;
-        EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"}) << name;
+        EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{L"recent_projects.json"}) << name;
         EXPECT_EQ(messages, Records({L"QL Custom Action: could not write the recent projects file, left as it was"}))
             << name;
     }
@@ -284,7 +266,7 @@ TEST_F(SeedingTest, LeftoverTemporaryFileIsRemovedByTheNextRun)
     EXPECT_TRUE(FileExists(file_ + L".QLPostlude.tmp"));
     EXPECT_EQ(Run(), Records());
     EXPECT_EQ(ReadBytes(file_), FirstPath() + "\r\n");
-    EXPECT_EQ(FolderEntries(), std::vector<std::wstring>{L"recent_projects.json"});
+    EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{L"recent_projects.json"});
 }
 
 TEST_F(SeedingTest, HiddenFileStaysHiddenAndReadOnlyFileIsLeftAlone)

@@ -114,6 +114,23 @@ bool FileExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<std::wstring> FolderEntries(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    while (search != INVALID_HANDLE_VALUE) {
+        if (entry.cFileName[0] != L'.') {
+            names.emplace_back(entry.cFileName);
+        }
+        if (!FindNextFileW(search, &entry)) {
+            FindClose(search);
+            break;
+        }
+    }
+    return names;
+}
+
 std::wstring DecodeUtf16(const std::string& bytes)
 {
     std::wstring text;
@@ -252,9 +269,8 @@ bool EndsWithin(const wchar_t* name, unsigned milliseconds)
     return true;
 }
 
-ProcessResult RunProcess(const std::wstring& commandLine,
-                         const std::vector<std::pair<std::wstring, std::wstring>>& environment, unsigned timeoutMs,
-                         bool inheritHandles)
+StartedProcess StartProcess(const std::wstring& commandLine, const Environment& environment, bool suspended,
+                            bool inheritHandles)
 {
     std::map<std::wstring, std::wstring> variables;
     wchar_t* block = GetEnvironmentStringsW();
@@ -280,21 +296,32 @@ ProcessResult RunProcess(const std::wstring& commandLine,
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
+    StartedProcess started;
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (suspended ? CREATE_SUSPENDED : 0);
+    if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, flags, &newBlock[0],
+                       nullptr, &startup, &info)) {
+        started.process.Reset(info.hProcess);
+        started.thread.Reset(info.hThread);
+    }
+    return started;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, const Environment& environment, unsigned timeoutMs,
+                         bool inheritHandles)
+{
     ProcessResult result;
-    if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, CREATE_UNICODE_ENVIRONMENT, &newBlock[0],
-                        nullptr, &startup, &info)) {
+    const StartedProcess started = StartProcess(commandLine, environment, false, inheritHandles);
+    if (!started.process.IsValid()) {
         return result;
     }
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
     result.started = true;
-    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.Get(), 999);
+    if (WaitForSingleObject(started.process.Get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(started.process.Get(), 999);
         result.exitCode = 999;
         return result;
     }
     DWORD code = 0;
-    GetExitCodeProcess(process.Get(), &code);
+    GetExitCodeProcess(started.process.Get(), &code);
     result.exitCode = static_cast<std::int32_t>(code);
     return result;
 }

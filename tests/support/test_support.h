@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/unique_handle.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +19,8 @@ void CreateFolders(const std::wstring& path);
 std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
+// The names of the files in a folder, so that a test sees anything left behind.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder);
 
 std::wstring DecodeUtf16(const std::string& bytes);
 std::string EncodeUtf16(const std::wstring& text);
@@ -52,16 +56,27 @@ void RedirectTempFolder(OsCalls& os, const std::wstring& folder);
 bool NamedEventExists(const wchar_t* name);
 bool EndsWithin(const wchar_t* name, unsigned milliseconds);
 
+using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
+
+struct StartedProcess {
+    UniqueHandle process;
+    UniqueHandle thread;
+};
+
+// Starts a program exactly with `commandLine` and `environment` (an
+// override of the named variables of this process's environment), without
+// waiting for it; suspended when asked, so that several can be let go at once.
+StartedProcess StartProcess(const std::wstring& commandLine, const Environment& environment = {},
+                            bool suspended = false, bool inheritHandles = false);
+
 struct ProcessResult {
     bool started = false;
     std::int32_t exitCode = 0;
 };
 
-// Starts a program exactly with `commandLine` and `environment` (an
-// override of the named variables of this process's environment), waits
-// for it and returns its exit code.
-ProcessResult RunProcess(const std::wstring& commandLine,
-                         const std::vector<std::pair<std::wstring, std::wstring>>& environment = {},
+// Starts a program as StartProcess does, waits for it and returns its exit
+// code (999 when it had to be ended after `timeoutMs`).
+ProcessResult RunProcess(const std::wstring& commandLine, const Environment& environment = {},
                          unsigned timeoutMs = 120000, bool inheritHandles = false);
 
 } // namespace testing_support
