@@ -383,4 +383,45 @@ TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
     EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});
 }
 
+// The way SQLite tests its I/O: a whole post-install pass once per platform
+// call it makes, failing exactly that call, and once more per call, ending
+// the process right after it as a crash would.
+TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
+{
+    const std::string original = "[\n  \"QLPJ1\",\n  \"QLPJ2\"\n]\n";
+    const std::string rewritten = RewriteRecentProjects(original, FirstSample(), SecondSample());
+    const std::wstring folder = appData_ + L"\\Corvane\\Quillora";
+    const auto runPass = [&](const wchar_t* mode, unsigned call) {
+        WriteBytes(recentProjects_, original);
+        DeleteFileW(log_.c_str());
+        return RunProcess(L"\"" + TestBinaryFolder() + L"\\seam_host.exe\" " + mode + L" " + std::to_wstring(call) +
+                              L" " + PostInstallArguments(),
+                          TempFolder());
+    };
+    const ProcessResult counted = runPass(L"count", 0);
+    ASSERT_EQ(ReadBytes(recentProjects_), rewritten);
+    const unsigned calls = static_cast<unsigned>(counted.exitCode);
+    ASSERT_GT(calls, 20u);
+    ASSERT_LT(calls, 200u);
+
+    for (const wchar_t* mode : {L"fail", L"crash"}) {
+        const bool crashes = std::wstring(mode) == L"crash";
+        for (unsigned call = 1; call <= calls; ++call) {
+            const ProcessResult pass = runPass(mode, call);
+            ASSERT_TRUE(pass.started);
+            const std::string bytes = ReadBytes(recentProjects_);
+            EXPECT_TRUE(bytes == original || bytes == rewritten) << mode << " " << call;
+            EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_)))) << mode << " " << call;
+            std::vector<std::wstring> left = FolderEntries(folder);
+            if (crashes) {
+                left.erase(std::remove(left.begin(), left.end(), L"recent_projects.json.QLPostlude.tmp"), left.end());
+            }
+            EXPECT_EQ(left, std::vector<std::wstring>{L"recent_projects.json"}) << mode << " " << call;
+        }
+    }
+    std::printf("a post-install pass makes %u platform calls; each was failed once and crashed after once\n", calls);
+    runPass(L"count", 0);
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::wstring>{L"recent_projects.json"});
+}
+
 } // namespace
