@@ -1,9 +1,11 @@
 // Runs the built program as an installation framework would: through
 // CreateProcessW with an exact command line, in this build's Wine prefix,
 // with the real registration tool and two COM components of our own.
+#include "e2e/machine_condition.h"
 #include "seeding/recent_projects_rewrite.h"
 #include "support/test_support.h"
 #include "text/conversion.h"
+#include "text/narrow_text.h"
 
 #include <shlobj.h>
 #include <windows.h>
@@ -38,8 +40,17 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        temp_ = MakeScratchFolder(L"e2e-temp");
-        installDir_ = MakeScratchFolder(L"e2e-install");
+        if (condition_.CodePage() != 0) {
+            ASSERT_EQ(GetACP(), condition_.CodePage()) << "the code page did not change";
+        }
+        if (condition_.TempFolder().empty()) {
+            temp_ = MakeScratchFolder(L"e2e-temp");
+        } else {
+            temp_ = condition_.TempFolder() + L"\\e2e";
+            RemoveTree(temp_);
+            CreateFolders(temp_);
+        }
+        installDir_ = MakeScratchFolder(condition_.InstallFolderName());
         log_ = temp_ + L"\\QLPostlude.log";
         systemX86_ = SpecialFolder(CSIDL_SYSTEMX86);
         appData_ = SpecialFolder(CSIDL_APPDATA);
@@ -82,9 +93,12 @@ protected:
 
     std::wstring Tool() const { return L"\"" + systemX86_ + L"\\regsvr32.exe\""; }
 
+    // A narrow record as the log shows it: each UTF-8 byte as one character.
+    static std::wstring Logged(const std::wstring& text) { return WidenBytes(ConvertToUtf8(text)); }
+
     std::vector<std::wstring> Command(const std::wstring& line, int exitCode = 0) const
     {
-        return {L"QL Custom Action: Executing Following command Line:", line,
+        return {L"QL Custom Action: Executing Following command Line:", Logged(line),
                 L"QL Custom Action: commandline exit code: " + std::to_wstring(exitCode),
                 L"ZT Custom Action: commandline output"};
     }
@@ -104,10 +118,20 @@ protected:
             Append(records, Command(Tool() + L" /s \"" + dllFolder + L"\\Wrenfold\\Vantabox.dll\""));
             records.emplace_back(L"QL Custom Action: installDirRegisterDlls ended");
         }
-        Append(records, {L"QL Custom Action:  In UpdateAppDataFile function", appData_,
-                         Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative,
+        Append(records, {L"QL Custom Action:  In UpdateAppDataFile function", Logged(appData_),
+                         Logged(Slashed(documents_) + kFirstRelative), Logged(Slashed(documents_) + kSecondRelative),
                          L"QL Custom Action: UpdateAppDataFile ended", L"End PostPayloadinstallPostlude"});
         return records;
+    }
+
+    // The recent-projects file kept its bytes, nothing is left beside it, and
+    // the log says why.
+    void ExpectLeftAsItWas(const std::string& original, const wchar_t* why) const
+    {
+        EXPECT_EQ(ReadBytes(recentProjects_), original);
+        EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});
+        const std::vector<std::wstring> messages = LogMessages(log_);
+        EXPECT_NE(std::find(messages.begin(), messages.end(), why), messages.end()) << why;
     }
 
     static void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& more)
@@ -122,6 +146,7 @@ protected:
                Lines({L"InstallDir is " + installDir, L"Commandline passed is " + commandLine});
     }
 
+    MachineCondition condition_;
     std::wstring temp_;
     std::wstring installDir_;
     std::wstring log_;
@@ -138,12 +163,10 @@ TEST_F(ProgramTest, PostInstallRegistersBothComponentsAndSeedsRecentProjects)
     EXPECT_EQ(Run(arguments), 0);
     EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_, Lines(PostInstallRecords(installDir_, installDir_)), arguments));
 
-    std::string expected = "[\r\n  \"";
-    for (const std::wstring& path : {Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative}) {
-        expected.append(path.begin(), path.end());
-        expected += path == Slashed(documents_) + kFirstRelative ? "\",\r\n  \"" : "\"\r\n]\r\n";
-    }
-    EXPECT_EQ(ReadBytes(recentProjects_), expected);
+    EXPECT_EQ(ReadBytes(recentProjects_), "[\r\n  \"" + FirstSample() + "\",\r\n  \"" + SecondSample() + "\"\r\n]\r\n");
+    // Nothing is left in either folder but the log and the file.
+    EXPECT_EQ(FolderEntries(temp_), std::vector<std::wstring>{L"QLPostlude.log"});
+    EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});
     EXPECT_TRUE(IsRegistered(kSystemClass));
     EXPECT_TRUE(IsRegistered(kInstallDirClass));
 }
@@ -311,12 +334,7 @@ TEST_F(ProgramTest, RecentProjectsFileHeldOpenWithoutSharingIsLeftAsItWas)
         ASSERT_TRUE(holder.IsValid());
         EXPECT_EQ(Run(PostInstallArguments()), 0);
     }
-    EXPECT_EQ(ReadBytes(recentProjects_), original);
-    EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});
-    const std::vector<std::wstring> messages = LogMessages(log_);
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        L"QL Custom Action: could not read the recent projects file, left as it was"),
-              messages.end());
+    ExpectLeftAsItWas(original, L"QL Custom Action: could not read the recent projects file, left as it was");
 }
 
 // Whole records only: each line of the log has its stamp and its line end.
@@ -368,6 +386,7 @@ TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
         Sleep(smallRun * 3 / 4 + (largeRun - smallRun * 3 / 4) * kill / kKills);
         TerminateProcess(run.process.Get(), 9);
         WaitForSingleObject(run.process.Get(), 30000);
+        EndChildrenOf(GetProcessId(run.process.Get()));
 
         const std::string bytes = ReadBytes(recentProjects_);
         const bool isOld = bytes == original;
@@ -409,6 +428,9 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
         for (unsigned call = 1; call <= calls; ++call) {
             const ProcessResult pass = runPass(mode, call);
             ASSERT_TRUE(pass.started);
+            if (crashes) {
+                EndChildrenOf(pass.processId);
+            }
             const std::string bytes = ReadBytes(recentProjects_);
             EXPECT_TRUE(bytes == original || bytes == rewritten) << mode << " " << call;
             EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_)))) << mode << " " << call;
@@ -422,6 +444,22 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
     std::printf("a post-install pass makes %u platform calls; each was failed once and crashed after once\n", calls);
     runPass(L"count", 0);
     EXPECT_EQ(FolderEntries(folder), std::vector<std::wstring>{L"recent_projects.json"});
+}
+
+TEST_F(ProgramTest, DiskFullWhileTheNewContentIsWrittenLeavesTheFileAsItWas)
+{
+    if (condition_.Name() != L"disk-full") {
+        GTEST_SKIP() << "runs only under a file size limit (QL_CONDITION=disk-full)";
+    }
+    // The rewritten file is several times the size of the original, which
+    // itself fits under the limit.
+    std::string original;
+    while (original.size() < condition_.FileSizeLimit() / 2) {
+        original += "\"QLPJ1\",\n";
+    }
+    WriteBytes(recentProjects_, original);
+    EXPECT_EQ(Run(PostInstallArguments()), 0);
+    ExpectLeftAsItWas(original, L"QL Custom Action: could not write the recent projects file, left as it was");
 }
 
 } // namespace

@@ -3,8 +3,9 @@
 #include "platform/os_calls.h"
 #include "platform/unique_handle.h"
 
-#include <shlobj.h>
 #include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cwctype>
@@ -306,6 +307,22 @@ StartedProcess StartProcess(const std::wstring& commandLine, const Environment& 
     return started;
 }
 
+void EndChildrenOf(unsigned long parentId)
+{
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ParentProcessID == parentId) {
+            const UniqueHandle child(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            if (child.IsValid()) {
+                TerminateProcess(child.Get(), 9);
+                WaitForSingleObject(child.Get(), 5000);
+            }
+        }
+    }
+}
+
 ProcessResult RunProcess(const std::wstring& commandLine, const Environment& environment, unsigned timeoutMs,
                          bool inheritHandles)
 {
@@ -315,6 +332,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, const Environment& env
         return result;
     }
     result.started = true;
+    result.processId = GetProcessId(started.process.Get());
     if (WaitForSingleObject(started.process.Get(), timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(started.process.Get(), 999);
         result.exitCode = 999;

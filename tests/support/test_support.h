@@ -72,7 +72,13 @@ StartedProcess StartProcess(const std::wstring& commandLine, const Environment& 
 struct ProcessResult {
     bool started = false;
     std::int32_t exitCode = 0;
+    unsigned long processId = 0;
 };
+
+// Ends, by their ids, the processes that the process `parentId` started and
+// left running (a child it started suspended before it was killed waits
+// forever, holding whatever it inherited).
+void EndChildrenOf(unsigned long parentId);
 
 // Starts a program as StartProcess does, waits for it and returns its exit
 // code (999 when it had to be ended after `timeoutMs`).
