@@ -3,8 +3,10 @@
 # after removal.
 # Expects build, prefix, loader and arch to be set; sets work.
 
-if ! "$loader" --version >/dev/null 2>&1; then
-    echo "skipped: this machine can't run $loader"
+# Every architecture's tests need 32-bit Wine: the registration tool and the
+# test components are 32-bit, as on Windows.
+if ! "$loader" --version >/dev/null 2>&1 || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "skipped: this machine can't run $loader and 32-bit Wine"
     exit 77
 fi
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

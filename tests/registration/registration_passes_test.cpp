@@ -162,18 +162,34 @@ TEST(RegistrationPasses, DirectoryThatCantBeAFolderRunsNoCommand)
     }
 }
 
-// The registration tool for real, with a component of our own.
-const wchar_t kVantaboxServerKey[] = L"CLSID\\{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}\\InprocServer32";
+// The registration tool for real, with a component of our own. Tool and
+// component are 32-bit, so their registration lies in the 32-bit view of
+// the registry, whichever architecture this test is.
+const wchar_t kVantaboxClass[] = L"{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}";
 
 std::wstring RegisteredServer()
 {
-    wchar_t path[MAX_PATH] = {};
-    DWORD size = sizeof path;
-    if (RegGetValueW(HKEY_CLASSES_ROOT, kVantaboxServerKey, nullptr, RRF_RT_REG_SZ, nullptr, path, &size) !=
+    HKEY server = nullptr;
+    const std::wstring key = std::wstring(L"CLSID\\") + kVantaboxClass + L"\\InprocServer32";
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &server) !=
         ERROR_SUCCESS) {
         return L"(not registered)";
     }
-    return path;
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof path;
+    const LSTATUS status =
+        RegQueryValueExW(server, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size);
+    RegCloseKey(server);
+    return status == ERROR_SUCCESS ? path : L"(not registered)";
+}
+
+void ForgetVantabox()
+{
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &classes) == ERROR_SUCCESS) {
+        RegDeleteTreeW(classes, kVantaboxClass);
+        RegCloseKey(classes);
+    }
 }
 
 void LayDown(const std::wstring& folder, const wchar_t* component)
@@ -193,12 +209,12 @@ TEST(InstallDirRegisterDlls, RegistersTheDirectoryAsGivenNeverALookAlike)
     LayDown(base + L"\\Xpps", L"Vantabox.dll");
     for (const std::wstring& folder : {greekAndCjk, fullWidth}) {
         LayDown(folder, L"Vantabox.dll");
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"CLSID\\{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}");
+        ForgetVantabox();
         LogCapture capture(L"passes");
         installDirRegisterDlls(capture.Log(), folder.c_str());
         EXPECT_EQ(RegisteredServer(), folder + L"\\Wrenfold\\Vantabox.dll");
     }
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"CLSID\\{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}");
+    ForgetVantabox();
 }
 
 // Stands still until the stalled registration's grandchild runs, then jumps
