@@ -14,8 +14,9 @@ public:
     HeapBuffer& operator=(const HeapBuffer&) = delete;
 
     // Replaces the block with one of `size` bytes; false when there is no
-    // memory for it (the buffer is then empty).
-    bool Allocate(std::size_t size);
+    // memory for it (the buffer is then empty). A size beyond half the
+    // address space is refused without asking, however it was computed.
+    bool Allocate(unsigned long long size);
     void Reset();
 
     char* Data() const { return data_; }

@@ -3,7 +3,6 @@
 #include "platform/os_calls.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
@@ -33,24 +32,6 @@ bool WriteTemporaryFile(const std::wstring& temporary, std::string_view bytes, D
 }
 
 } // namespace
-
-bool HeapBuffer::Allocate(std::size_t size)
-{
-    Reset();
-    // One byte at least, so that an empty file still has a block.
-    data_ = static_cast<char*>(Os().heapAlloc(::GetProcessHeap(), 0, std::max<std::size_t>(size, 1)));
-    size_ = data_ != nullptr ? size : 0;
-    return data_ != nullptr;
-}
-
-void HeapBuffer::Reset()
-{
-    if (data_ != nullptr) {
-        ::HeapFree(::GetProcessHeap(), 0, data_);
-    }
-    data_ = nullptr;
-    size_ = 0;
-}
 
 bool InspectOpenFile(HANDLE file, FileFacts& facts)
 {
@@ -82,12 +63,13 @@ OpenOutcome OpenForWholeRead(const std::wstring& path, UniqueHandle& file, FileF
 
 ReadOutcome ReadWholeFile(HANDLE file, unsigned long long size, HeapBuffer& bytes)
 {
-    if (size > std::numeric_limits<std::size_t>::max() / 2 || !bytes.Allocate(static_cast<std::size_t>(size))) {
+    if (!bytes.Allocate(size)) {
         return ReadOutcome::OutOfMemory;
     }
     std::size_t filled = 0;
     for (;;) {
-        // One byte more than is left is asked for, so that a file that grew shows.
+        // Once the buffer is full, one more byte is asked for, so that a file
+        // that grew while it was read shows.
         const std::size_t wanted = std::min<std::size_t>(bytes.Size() - filled, kChunkSize);
         char probe = 0;
         char* target = wanted > 0 ? bytes.Data() + filled : &probe;

@@ -34,8 +34,8 @@ std::wstring FetchSystemFolder(InstallerLog& log)
 // The installation directory as the passes use it, or empty (after the
 // record that says why) when it can't be used. The directory is used exactly
 // as given: a round trip through the ANSI code page would turn characters it
-// lacks into '?' or into look-alikes (a full-width X into a plain X), which could point
-// the registration tool at a different, existing folder.
+// lacks into '?' or into look-alikes (a full-width X into a plain X), which
+// could point the registration tool at a different, existing folder.
 std::wstring AcceptInstallDir(InstallerLog& log, const wchar_t* installDir, std::size_t capacity)
 {
     std::wstring folder = installDir;

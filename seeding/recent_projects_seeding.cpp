@@ -10,8 +10,6 @@
 
 #include <shlobj.h>
 
-#include <cstdint>
-#include <limits>
 #include <string>
 
 namespace {
@@ -36,6 +34,9 @@ std::string SamplePathForFile(const std::wstring& documents, const wchar_t* rela
 // The one temporary file a rewrite may leave if it is killed: a name of
 // this program's own beside the file, which every run removes first.
 constexpr wchar_t kTemporarySuffix[] = L".QLPostlude.tmp";
+
+constexpr wchar_t kCouldNotRead[] = L"could not read the recent projects file";
+constexpr wchar_t kNoMemory[] = L"not enough memory for the recent projects file";
 
 void LeftAlone(InstallerLog& log, const wchar_t* why)
 {
@@ -67,7 +68,7 @@ bool ReadRecentProjects(InstallerLog& log, const std::wstring& file, HeapBuffer&
     case OpenOutcome::Missing:
         return false;
     case OpenOutcome::Failed:
-        LeftAlone(log, L"could not read the recent projects file");
+        LeftAlone(log, kCouldNotRead);
         return false;
     case OpenOutcome::Opened:
         break;
@@ -79,12 +80,12 @@ bool ReadRecentProjects(InstallerLog& log, const std::wstring& file, HeapBuffer&
     case ReadOutcome::Read:
         return true;
     case ReadOutcome::Failed:
-        LeftAlone(log, L"could not read the recent projects file");
+        LeftAlone(log, kCouldNotRead);
         return false;
     case ReadOutcome::OutOfMemory:
         break;
     }
-    LeftAlone(log, L"not enough memory for the recent projects file");
+    LeftAlone(log, kNoMemory);
     return false;
 }
 
@@ -102,10 +103,9 @@ void RewriteFile(InstallerLog& log, const std::wstring& file, const std::string&
         return;
     }
     const std::string_view old(content.Data(), content.Size());
-    const std::uint64_t size = RewrittenSize(old, firstPath, secondPath);
     HeapBuffer rewritten;
-    if (size > std::numeric_limits<std::size_t>::max() / 2 || !rewritten.Allocate(static_cast<std::size_t>(size))) {
-        LeftAlone(log, L"not enough memory for the recent projects file");
+    if (!rewritten.Allocate(RewrittenSize(old, firstPath, secondPath))) {
+        LeftAlone(log, kNoMemory);
         return;
     }
     RewriteRecentProjectsInto(rewritten.Data(), old, firstPath, secondPath);

@@ -61,10 +61,22 @@ protected:
         ASSERT_TRUE(CopyFileW((TestBinaryFolder() + L"\\itcc.dll").c_str(), (systemX86_ + L"\\itcc.dll").c_str(),
                               FALSE));
         LayDownProduct(installDir_);
+        UnregisterComponents();
+    }
+    // Every test starts and ends with nothing registered, so that no test
+    // (nor the installer tests after them in the same prefix) sees another's
+    // registrations.
+    void TearDown() override
+    {
+        UnregisterComponents();
+        RemoveTree(appData_ + L"\\Corvane");
+    }
+
+    void UnregisterComponents() const
+    {
         RunProcess(L"\"" + systemX86_ + L"\\regsvr32.exe\" /s /u \"" + systemX86_ + L"\\itcc.dll\"");
         RunProcess(L"\"" + systemX86_ + L"\\regsvr32.exe\" /s /u \"" + installDir_ + L"\\Wrenfold\\Vantabox.dll\"");
     }
-    void TearDown() override { RemoveTree(appData_ + L"\\Corvane"); }
 
     static void LayDownProduct(const std::wstring& installDir)
     {
