@@ -4,6 +4,7 @@
 #include "log/installer_log.h"
 #include "platform/os_calls.h"
 #include "platform/unique_handle.h"
+#include "registration/administrator_rights.h"
 #include "registration/registration_passes.h"
 #include "seeding/recent_projects_seeding.h"
 
@@ -79,6 +80,7 @@ void RunPostInstallPass(InstallerLog& log, const std::wstring& installDir)
 {
     log.Write(LogLevel::INFO, L"Running Postlude on Post payload install.");
     log.Write(LogLevel::INFO, L" Start PostPayloadinstallPostlude");
+    LogAdministratorRights(log);
     RegisterDlls(log);
     installDirRegisterDlls(log, installDir.c_str());
     UpdateAppDataFile(log);
@@ -89,6 +91,7 @@ void RunUninstallPass(InstallerLog& log, const std::wstring& installDir)
 {
     log.Write(LogLevel::INFO, L"Running Postlude on uninstall.");
     log.Write(LogLevel::INFO, L"Start uninstallPostlude");
+    LogAdministratorRights(log);
     UnRegisterDlls(log, installDir.c_str());
     log.Write(LogLevel::INFO, L" End uninstallPostlude");
 }

@@ -8,6 +8,8 @@ OsCalls& Os()
     static OsCalls calls = {
         ::CreateMutexW,
         ::CommandLineToArgvW,
+        ::OpenProcessToken,
+        ::GetTokenInformation,
         ::SHGetSpecialFolderPathW,
         ::GetTempPathW,
         ::CreatePipe,

@@ -11,6 +11,9 @@ struct OsCalls {
     // Start of a run
     HANDLE(WINAPI* createMutex)(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
     LPWSTR*(WINAPI* commandLineToArgv)(LPCWSTR, int*);
+    // The process's own rights
+    BOOL(WINAPI* openProcessToken)(HANDLE, DWORD, PHANDLE);
+    BOOL(WINAPI* getTokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
     // Folders
     BOOL(WINAPI* getSpecialFolderPath)(HWND, LPWSTR, int, BOOL);
     DWORD(WINAPI* getTempPath)(DWORD, LPWSTR);

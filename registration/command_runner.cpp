@@ -196,7 +196,7 @@ WaitOutcome WaitForChildWhileDraining(HANDLE process, HANDLE readEnd)
 
 } // namespace
 
-std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine)
+CommandOutcome RunCommandLine(InstallerLog& log, const wchar_t* commandLine)
 {
     DWORD exitCode = static_cast<DWORD>(-1);
     const std::size_t length = std::wcslen(commandLine);
@@ -205,33 +205,33 @@ std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine)
                                                L"and at most 1023 fit",
                                                std::to_wstring(length))
                                       .c_str());
-        return -1;
+        return {-1, false};
     }
 
     Pipe pipe;
     if (!CreateOutputPipe(pipe)) {
         log.Write(LogLevel::INFO, L"QL Custom Action: Failure in StdoutRd CreatePipe");
-        return -1;
+        return {-1, false};
     }
     if (!Os().setHandleInformation(pipe.readEnd.Get(), HANDLE_FLAG_INHERIT, 0)) {
         log.Write(LogLevel::INFO, L"QL Custom Action: Failure in Stdout SetHandleInformation");
-        return -1;
+        return {-1, false};
     }
     ChildProcess child;
     if (!StartChild(commandLine, pipe.writeEnd.Get(), child)) {
         log.Write(LogLevel::INFO, L"QL Custom Action: Error could not create new Process");
-        return 0;
+        return {0, false};
     }
     switch (WaitForChildWhileDraining(child.process.Get(), pipe.readEnd.Get())) {
     case WaitOutcome::Ended:
         break;
     case WaitOutcome::Failed:
         log.Write(LogLevel::INFO, L"QL Custom Action: Error could not wait for the process to complete");
-        return 0;
+        return {0, false};
     case WaitOutcome::TimedOut:
         EndChild(child);
         log.Write(LogLevel::INFO, L"QL Custom Action: the command did not end within 5 minutes and was ended");
-        return 0;
+        return {0, false};
     }
     Os().getExitCodeProcess(child.process.Get(), &exitCode);
     const std::int32_t result = static_cast<std::int32_t>(exitCode);
@@ -241,5 +241,5 @@ std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine)
     log.Write(LogLevel::INFO, L"ZT Custom Action: commandline output");
     pipe.writeEnd.Reset();
     DiscardPendingOutput(pipe.readEnd.Get());
-    return result;
+    return {result, true};
 }

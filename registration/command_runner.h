@@ -12,9 +12,22 @@ constexpr unsigned kMaxCommandLineLength = 1023;
 // registration, short enough that an unattended installation never hangs.
 constexpr unsigned long long kChildTimeLimitMs = 5ull * 60 * 1000;
 
+// What became of one command line: `result` as ExecuteCommandLine returns
+// it, and whether that is the exit code of a child that ran to its end
+// rather than a stand-in for a command that did not run or was cut short.
+struct CommandOutcome {
+    std::int32_t result = 0;
+    bool childEnded = false;
+};
+
 // Runs one command line as a windowless child process whose standard output
 // and error go into a pipe that is read and discarded, waits for it to end
-// and logs its exit code. Returns the exit code, -1 when the pipe can't be
-// set up or the command is too long, 0 when the child can't be started or
-// waited for or did not end in time.
-std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine);
+// and logs its exit code. Its result is the exit code, -1 when the pipe
+// can't be set up or the command is too long, 0 when the child can't be
+// started or waited for or did not end in time.
+CommandOutcome RunCommandLine(InstallerLog& log, const wchar_t* commandLine);
+
+inline std::int32_t ExecuteCommandLine(InstallerLog& log, const wchar_t* commandLine)
+{
+    return RunCommandLine(log, commandLine).result;
+}

@@ -53,3 +53,23 @@ bool IsUsableInstallFolder(std::wstring_view folder)
     const bool onDrive = folder.size() >= 3 && IsDriveLetter(folder[0]) && folder[1] == L':' && folder[2] == L'\\';
     return onDrive || IsUncPath(folder);
 }
+
+std::wstring_view RegistrationExitMeaning(std::int32_t exitCode)
+{
+    switch (exitCode) {
+    case 1:
+        return L"the registration tool rejected its arguments";
+    case 2:
+        return L"the registration tool could not initialise OLE";
+    case 3:
+        return L"the DLL could not be loaded: it is missing, not a DLL, built for another machine type, "
+               L"or a DLL it needs is missing";
+    case 4:
+        return L"the DLL has no registration entry point (DllRegisterServer or DllUnregisterServer)";
+    case 5:
+        return L"the DLL's registration function failed, which it does when it may not write the "
+               L"machine-wide registry";
+    default:
+        return L"unknown";
+    }
+}

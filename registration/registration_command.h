@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,3 +20,9 @@ std::wstring BuildRegistrationCommand(std::wstring_view toolFolder, std::wstring
 // DLL path and add arguments of its own to the command; a relative folder
 // would resolve against whatever the current directory happens to be.
 bool IsUsableInstallFolder(std::wstring_view folder);
+
+// What a non-zero exit code of the registration tool says went wrong. The
+// tool's codes name the step it stopped at: reading its arguments,
+// initialising OLE, loading the DLL, finding the registration function,
+// running it. Any other code reads "unknown".
+std::wstring_view RegistrationExitMeaning(std::int32_t exitCode);

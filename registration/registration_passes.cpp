@@ -3,6 +3,7 @@
 #include "log/installer_log.h"
 #include "platform/folders.h"
 #include "registration/command_runner.h"
+#include "registration/dll_check.h"
 #include "registration/registration_command.h"
 #include "text/conversion.h"
 #include "text/narrow_text.h"
@@ -51,6 +52,14 @@ std::wstring AcceptInstallDir(InstallerLog& log, const wchar_t* installDir, std:
     return folder;
 }
 
+// The tool's exit code alone says little to whoever reads the log.
+void LogExitCodeMeaning(InstallerLog& log, std::int32_t exitCode)
+{
+    const std::wstring pattern =
+        L"QL Custom Action: the registration tool's exit code " + std::to_wstring(exitCode) + L" means: %s";
+    log.Write(LogLevel::INFO, FormatRecord(pattern, RegistrationExitMeaning(exitCode)).c_str());
+}
+
 // Runs one registration command, unless its tool or DLL would come from a
 // place nobody vouches for.
 void RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder, std::wstring_view switches,
@@ -65,7 +74,11 @@ void RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder,
     const std::wstring command = BuildRegistrationCommand(systemFolder, switches, dllPath);
     log.Write(LogLevel::INFO, L"QL Custom Action: Executing Following command Line:");
     log.Write(LogLevel::INFO, WidenBytes(ConvertToUtf8(command)).c_str());
-    ExecuteCommandLine(log, command.c_str());
+    LogWhatKeepsTheDllFromLoading(log, dllPath);
+    const CommandOutcome outcome = RunCommandLine(log, command.c_str());
+    if (outcome.childEnded && outcome.result != 0) {
+        LogExitCodeMeaning(log, outcome.result);
+    }
 }
 
 // Whether the pass may run commands for this directory; says why not.

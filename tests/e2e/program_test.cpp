@@ -24,6 +24,8 @@ const wchar_t kSystemClass[] = L"{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D01}";
 const wchar_t kInstallDirClass[] = L"{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}";
 const wchar_t kUsage[] =
     L"Valid Option not provided, usage : Postlude_WB_QL_install.exe install / uninstall \"C:\\Program Files\"";
+// Wine's processes hold administrator rights.
+const wchar_t kElevated[] = L"QL Custom Action: running with administrator rights";
 const wchar_t kFirstRelative[] =
     L"/My Quillora Projects/Corvane Quillora/Samples/Quillora Reimagined/Quillora_Reimagined.qlpj";
 const wchar_t kSecondRelative[] = L"/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj";
@@ -118,7 +120,7 @@ protected:
     std::vector<std::wstring> PostInstallRecords(const std::wstring& installDir, const std::wstring& dllFolder) const
     {
         std::vector<std::wstring> records = {L"Running Postlude on Post payload install.",
-                                             L" Start PostPayloadinstallPostlude",
+                                             L" Start PostPayloadinstallPostlude", kElevated,
                                              L"QL Custom Action:  In RegisterDlls function"};
         Append(records, Command(Tool() + L" /s \"" + systemX86_ + L"\\itcc.dll\""));
         Append(records, {L"QL Custom Action: RegisterDlls ended",
@@ -193,7 +195,7 @@ TEST_F(ProgramTest, UninstallUnregistersOnlyTheInstallDirComponent)
 
     const std::wstring arguments = L"-uninstall 1 -installDir \"" + installDir_ + L"\\\\\"";
     EXPECT_EQ(Run(arguments), 0);
-    std::vector<std::wstring> records = {L"Running Postlude on uninstall.", L"Start uninstallPostlude",
+    std::vector<std::wstring> records = {L"Running Postlude on uninstall.", L"Start uninstallPostlude", kElevated,
                                          L"QL Custom Action:  In UnRegisterDlls function"};
     Append(records, Command(Tool() + L" /s /u \"" + installDir_ + L"\\Wrenfold\\Vantabox.dll\""));
     Append(records, {L"QL Custom Action: UnRegisterDlls ended", L" End uninstallPostlude"});
@@ -304,12 +306,12 @@ TEST_F(ProgramTest, OverlongInstallDirIsRefusedAndOverlongCommandLineShortened)
     const std::wstring arguments = L"-uninstall 1 -installDir " + longDir + L" -pad " + std::wstring(800, L'p');
     EXPECT_EQ(Run(arguments), 0);
     const std::vector<std::wstring> messages = LogMessages(log_);
-    ASSERT_EQ(messages.size(), 10u);
+    ASSERT_EQ(messages.size(), 11u);
     EXPECT_EQ(messages[1], L"InstallDir refused: it is 303 characters long, at most 259 are accepted");
     EXPECT_EQ(messages[2], L"InstallDir is ");
-    EXPECT_EQ(messages[6], L"QL Custom Action: could not convert installation directory into unicode");
-    EXPECT_EQ(messages[9].size(), 1023u);
-    EXPECT_EQ(messages[9], (L"Commandline passed is " + arguments).substr(0, 1020) + L"...");
+    EXPECT_EQ(messages[7], L"QL Custom Action: could not convert installation directory into unicode");
+    EXPECT_EQ(messages[10].size(), 1023u);
+    EXPECT_EQ(messages[10], (L"Commandline passed is " + arguments).substr(0, 1020) + L"...");
 }
 
 TEST_F(ProgramTest, FourStartedAtOnceRunThePassExactlyOnce)

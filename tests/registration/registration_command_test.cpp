@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -36,6 +37,24 @@ TEST(InstallFolder, QuotesWildcardsControlsAndRelativeFoldersAreRefused)
           L"C:\\A\x1F", L"Apps", L"C:Apps", L"\\Apps", L"1:\\Apps", L"\\\\server", L"\\\\server\\",
           L"\\\\\\share", L"C:/Apps"}) {
         EXPECT_FALSE(IsUsableInstallFolder(folder)) << folder;
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(RegistrationCommand, EachDocumentedExitCodeHasAMeaningOfItsOwn)
+{
+    std::vector<std::wstring_view> meanings;
+    for (std::int32_t code = 1; code <= 5; ++code) {
+        meanings.push_back(RegistrationExitMeaning(code));
+        EXPECT_NE(meanings.back(), L"unknown") << code;
+    }
+    std::sort(meanings.begin(), meanings.end());
+    EXPECT_EQ(std::unique(meanings.begin(), meanings.end()), meanings.end());
+    for (const std::int32_t code : {0, 6, -1, static_cast<std::int32_t>(0xC0000005)}) {
+        EXPECT_EQ(RegistrationExitMeaning(code), L"unknown") << code;
     }
 }
 

@@ -32,14 +32,27 @@ Messages CommandRecords(const std::wstring& command)
             L"QL Custom Action: commandline exit code: ?", L"ZT Custom Action: commandline output"};
 }
 
-Messages WithoutExitCodes(Messages messages)
+bool StartsWith(const std::wstring& text, std::wstring_view start)
 {
-    for (std::wstring& message : messages) {
-        if (message.rfind(L"QL Custom Action: commandline exit code: ", 0) == 0) {
-            message = L"QL Custom Action: commandline exit code: ?";
+    return text.compare(0, start.size(), start) == 0;
+}
+
+// The records whatever the tool made of the DLL: exit codes masked, and the
+// explanations of why the DLL won't load or register (tested on their own
+// below) left out, since these tests point the tool at DLLs that don't exist.
+Messages WithoutExitCodes(const Messages& messages)
+{
+    Messages fixed;
+    for (const std::wstring& message : messages) {
+        if (StartsWith(message, L"QL Custom Action: the DLL is missing: ") ||
+            StartsWith(message, L"QL Custom Action: the registration tool's exit code ")) {
+            continue;
         }
+        fixed.push_back(StartsWith(message, L"QL Custom Action: commandline exit code: ")
+                            ? L"QL Custom Action: commandline exit code: ?"
+                            : message);
     }
-    return messages;
+    return fixed;
 }
 
 Messages Join(std::initializer_list<Messages> parts)
@@ -213,6 +226,65 @@ TEST(InstallDirRegisterDlls, RegistersTheDirectoryAsGivenNeverALookAlike)
         LogCapture capture(L"passes");
         installDirRegisterDlls(capture.Log(), folder.c_str());
         EXPECT_EQ(RegisteredServer(), folder + L"\\Wrenfold\\Vantabox.dll");
+    }
+    ForgetVantabox();
+}
+
+// Beside the tool's bare exit code, the log says what kept each DLL from
+// registering: what the file shows before the command, what the code means
+// after it.
+TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
+{
+    // What lies where the DLL belongs: nothing, a text file, or a fixture.
+    const wchar_t* const kNothing = L"";
+    const wchar_t* const kText = L"text";
+    struct Case {
+        const wchar_t* laidDown;
+        const wchar_t* found;    // what the check before the command says, if anything
+        int exitCode;            // 0 where Windows and Wine may differ
+        const wchar_t* meaning;  // part of what the exit code is said to mean
+    };
+    const Case cases[] = {
+        {kNothing, L"the DLL is missing: ", 3, L"could not be loaded"},
+        {kText, L"the file is not a Windows DLL: ", 3, L"could not be loaded"},
+        // The 32-bit tool hands a 64-bit DLL to its 64-bit twin where there is one.
+        {L"Vantabox64.dll",
+         L"the DLL is built for x64 (machine type 0x8664), which the 32-bit registration tool cannot load: ", 0,
+         L""},
+        {L"NoEntryPoint.dll", nullptr, 4, L"no registration entry point"},
+        {L"RefusesRegistration.dll", nullptr, 5, L"registration function failed"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.laidDown);
+        const std::wstring folder = MakeScratchFolder(L"explained");
+        const std::wstring dll = folder + L"\\Wrenfold\\Vantabox.dll";
+        if (test.laidDown == kText) {
+            CreateFolders(folder + L"\\Wrenfold");
+            WriteBytes(dll, "{ \"not\": \"a DLL\" }\r\n");
+        } else if (test.laidDown != kNothing) {
+            LayDown(folder, test.laidDown);
+        }
+        LogCapture capture(L"passes");
+        installDirRegisterDlls(capture.Log(), folder.c_str());
+        const Messages messages = capture.Messages();
+        ASSERT_GE(messages.size(), 8u);
+        std::size_t next = 4;
+        if (test.found != nullptr) {
+            EXPECT_EQ(messages[next++], std::wstring(L"QL Custom Action: ") + test.found + dll);
+        }
+        ASSERT_EQ(messages.size(), next + 4);
+        const std::wstring& exitRecord = messages[next];
+        ASSERT_TRUE(StartsWith(exitRecord, L"QL Custom Action: commandline exit code: ")) << exitRecord;
+        const std::wstring code = exitRecord.substr(exitRecord.rfind(L' ') + 1);
+        if (test.exitCode != 0) {
+            EXPECT_EQ(code, std::to_wstring(test.exitCode));
+        }
+        EXPECT_EQ(messages[next + 1], L"ZT Custom Action: commandline output");
+        const std::wstring& explained = messages[next + 2];
+        EXPECT_TRUE(StartsWith(explained, L"QL Custom Action: the registration tool's exit code " + code + L" means: "))
+            << explained;
+        EXPECT_NE(explained.find(test.meaning), std::wstring::npos) << explained;
+        EXPECT_EQ(messages[next + 3], L"QL Custom Action: installDirRegisterDlls ended");
     }
     ForgetVantabox();
 }

@@ -1,0 +1,58 @@
+#include "registration/administrator_rights.h"
+
+#include "platform/os_calls.h"
+#include "support/log_capture.h"
+
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+using Messages = std::vector<std::wstring>;
+
+BOOL WINAPI RestrictedToken(HANDLE, TOKEN_INFORMATION_CLASS which, LPVOID information, DWORD size, PDWORD needed)
+{
+    if (which != TokenElevation || size < sizeof(TOKEN_ELEVATION)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = 0;
+    *needed = sizeof(TOKEN_ELEVATION);
+    return TRUE;
+}
+
+BOOL WINAPI NoToken(HANDLE, DWORD, PHANDLE)
+{
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+Messages RightsRecords(const OsCalls& os)
+{
+    LogCapture capture(L"rights");
+    ScopedOsOverride override;
+    Os() = os;
+    LogAdministratorRights(capture.Log());
+    return capture.Messages();
+}
+
+// Wine's token is elevated; UAC's unelevated administrator and a token that
+// can't be read come through the seam.
+TEST(AdministratorRights, SaysWhetherMachineWideRegistrationCanWork)
+{
+    OsCalls os = Os();
+    EXPECT_EQ(RightsRecords(os), Messages{L"QL Custom Action: running with administrator rights"});
+
+    os.getTokenInformation = RestrictedToken;
+    EXPECT_EQ(RightsRecords(os),
+              (Messages{L"QL Custom Action: running without administrator rights",
+                        L"QL Custom Action: warning: machine-wide registration will likely fail unless the "
+                        L"installer runs this program elevated"}));
+
+    os.openProcessToken = NoToken;
+    EXPECT_EQ(RightsRecords(os),
+              Messages{L"QL Custom Action: could not tell whether this process has administrator rights"});
+}
+
+} // namespace
