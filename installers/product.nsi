@@ -3,9 +3,19 @@
 ; makensis -DARCH=i686|x86_64 -DPROGRAM=<program> -DCOMPONENT=<Vantabox.dll>
 ;          -DOUTFILE=<setup.exe> product.nsi
 Unicode true
+!include LogicLib.nsh
 Name "QL Postlude Sample Product"
 OutFile "${OUTFILE}"
-; The action registers COM components for the whole machine.
+; The action registers COM components for the whole machine, so the installer
+; asks UAC for elevation, and the action, started by ExecWait, inherits the
+; elevated token. For an administrator who consents, that token is the
+; installing user's own, so the log and the recent-projects file land in that
+; user's profile too. A standard user who types in an administrator's
+; credentials gets that administrator's token and profile instead: the
+; registration works, but the log and the seeded file are the
+; administrator's. NSIS has no built-in way to start a program with the
+; unelevated user's token; an installer that must seed a standard user's
+; file has to run a second, unelevated copy of the action by other means.
 RequestExecutionLevel admin
 !if "${ARCH}" == "x86_64"
     Target amd64-unicode
@@ -16,6 +26,25 @@ RequestExecutionLevel admin
 !endif
 
 !define ACTION "Postlude_WB_QL_install.exe"
+
+; Without UAC (or with UAC turned off) the request above asks for nothing,
+; so installer and uninstaller check for themselves that they may register
+; and unregister machine-wide.
+!macro REQUIRE_ADMINISTRATOR
+    UserInfo::GetAccountType
+    Pop $0
+    ${If} $0 != "Admin"
+        MessageBox MB_ICONSTOP "Only an administrator can install or remove this product." /SD IDOK
+        SetErrorLevel 740 ; ERROR_ELEVATION_REQUIRED
+        Quit
+    ${EndIf}
+!macroend
+Function .onInit
+    !insertmacro REQUIRE_ADMINISTRATOR
+FunctionEnd
+Function un.onInit
+    !insertmacro REQUIRE_ADMINISTRATOR
+FunctionEnd
 
 Section "Product"
     SetOutPath "$INSTDIR"

@@ -43,8 +43,13 @@ prepare_user() {
     check "nothing registered before" '! registered "$system_class" && ! registered "$product_class"'
 }
 
+# Takes how many post-install passes the installation runs in the user's
+# profile: the MSI runs one as the system account and one as the user, which
+# Wine (one user, no UAC) both runs as the user.
 check_installed() {
-    check "install ran the post-install pass" 'records | grep -qx "End PostPayloadinstallPostlude"'
+    passes=$1
+    check "install ran the post-install pass $passes time(s)" \
+        '[ "$(records | grep -cx "End PostPayloadinstallPostlude")" = "$passes" ]'
     check "the installation directory arrived with one trailing backslash" \
         'records | grep -qx "InstallDir is C:.*[^\\\\]\\\\Sample Product\\\\"'
     check "both components registered" 'registered "$system_class" && registered "$product_class"'
