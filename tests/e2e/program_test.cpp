@@ -42,6 +42,7 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_FALSE(ProgramPath().empty()) << "QL_PROGRAM must name the program under test";
         if (condition_.CodePage() != 0) {
             ASSERT_EQ(GetACP(), condition_.CodePage()) << "the code page did not change";
         }
@@ -91,7 +92,7 @@ protected:
     std::int32_t Run(const std::wstring& arguments)
     {
         const ProcessResult result = RunProcess(CommandLine(arguments), TempFolder());
-        EXPECT_TRUE(result.started);
+        EXPECT_TRUE(result.started) << "error " << result.startError;
         return result.exitCode;
     }
     static std::wstring CommandLine(const std::wstring& arguments)
@@ -441,7 +442,7 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
         const bool crashes = std::wstring(mode) == L"crash";
         for (unsigned call = 1; call <= calls; ++call) {
             const ProcessResult pass = runPass(mode, call);
-            ASSERT_TRUE(pass.started);
+            ASSERT_TRUE(pass.started) << mode << " " << call << ": error " << pass.startError;
             if (crashes) {
                 EndChildrenOf(pass.processId);
             }

@@ -8,6 +8,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwctype>
 #include <map>
 #include <stdexcept>
@@ -293,16 +294,31 @@ StartedProcess StartProcess(const std::wstring& commandLine, const Environment& 
     }
     newBlock.push_back(L'\0');
 
-    std::wstring mutableLine = commandLine;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
     StartedProcess started;
     const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (suspended ? CREATE_SUSPENDED : 0);
-    if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, flags, &newBlock[0],
-                       nullptr, &startup, &info)) {
-        started.process.Reset(info.hProcess);
-        started.thread.Reset(info.hThread);
+    // Wine, very rarely and only under load, fails to start a process that
+    // starts the next time. A program that can't be started at all (a bad
+    // image, a missing file) fails every attempt, so trying again hides no
+    // fault of the programs under test; each retry is printed all the same.
+    constexpr int kAttempts = 3;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        std::wstring mutableLine = commandLine;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, flags,
+                           &newBlock[0], nullptr, &startup, &info)) {
+            started.process.Reset(info.hProcess);
+            started.thread.Reset(info.hThread);
+            started.error = 0;
+            break;
+        }
+        started.error = GetLastError();
+        std::fprintf(stderr, "starting %ls failed with error %lu (attempt %d of %d)\n", commandLine.c_str(),
+                     started.error, attempt, kAttempts);
+        if (attempt < kAttempts) {
+            Sleep(200);
+        }
     }
     return started;
 }
@@ -329,6 +345,7 @@ ProcessResult RunProcess(const std::wstring& commandLine, const Environment& env
     ProcessResult result;
     const StartedProcess started = StartProcess(commandLine, environment, false, inheritHandles);
     if (!started.process.IsValid()) {
+        result.startError = started.error;
         return result;
     }
     result.started = true;

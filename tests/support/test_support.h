@@ -61,6 +61,7 @@ using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
 struct StartedProcess {
     UniqueHandle process;
     UniqueHandle thread;
+    unsigned long error = 0; // why CreateProcess failed, when it did
 };
 
 // Starts a program exactly with `commandLine` and `environment` (an
@@ -73,6 +74,7 @@ struct ProcessResult {
     bool started = false;
     std::int32_t exitCode = 0;
     unsigned long processId = 0;
+    unsigned long startError = 0; // why it did not start, when it didn't
 };
 
 // Ends, by their ids, the processes that the process `parentId` started and
