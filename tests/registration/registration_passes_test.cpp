@@ -3,6 +3,7 @@
 #include "registration/command_runner.h"
 
 #include "platform/os_calls.h"
+#include "platform/unique_handle.h"
 #include "support/log_capture.h"
 
 #include <shlobj.h>
@@ -235,9 +236,11 @@ TEST(InstallDirRegisterDlls, RegistersTheDirectoryAsGivenNeverALookAlike)
 // after it.
 TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
 {
-    // What lies where the DLL belongs: nothing, a text file, or a fixture.
+    // What lies where the DLL belongs: nothing, a text file, a fixture that
+    // someone holds open without sharing it, or a fixture.
     const wchar_t* const kNothing = L"";
     const wchar_t* const kText = L"text";
+    const wchar_t* const kHeld = L"held";
     struct Case {
         const wchar_t* laidDown;
         const wchar_t* found;    // what the check before the command says, if anything
@@ -247,6 +250,7 @@ TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
     const Case cases[] = {
         {kNothing, L"the DLL is missing: ", 3, L"could not be loaded"},
         {kText, L"the file is not a Windows DLL: ", 3, L"could not be loaded"},
+        {kHeld, L"the DLL could not be read to check it, error 32: ", 3, L"could not be loaded"},
         // The 32-bit tool hands a 64-bit DLL to its 64-bit twin where there is one.
         {L"Vantabox64.dll",
          L"the DLL is built for x64 (machine type 0x8664), which the 32-bit registration tool cannot load: ", 0,
@@ -261,11 +265,19 @@ TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
         if (test.laidDown == kText) {
             CreateFolders(folder + L"\\Wrenfold");
             WriteBytes(dll, "{ \"not\": \"a DLL\" }\r\n");
+        } else if (test.laidDown == kHeld) {
+            LayDown(folder, L"Vantabox.dll");
         } else if (test.laidDown != kNothing) {
             LayDown(folder, test.laidDown);
         }
         LogCapture capture(L"passes");
-        installDirRegisterDlls(capture.Log(), folder.c_str());
+        {
+            // As a scanner that shares the file with nobody would hold it.
+            const UniqueHandle holder(
+                test.laidDown == kHeld ? CreateFileW(dll.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                       : nullptr);
+            installDirRegisterDlls(capture.Log(), folder.c_str());
+        }
         const Messages messages = capture.Messages();
         ASSERT_GE(messages.size(), 8u);
         std::size_t next = 4;
