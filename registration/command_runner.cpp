@@ -233,7 +233,7 @@ CommandOutcome RunCommandLine(InstallerLog& log, const wchar_t* commandLine)
         log.Write(LogLevel::INFO, L"QL Custom Action: the command did not end within 5 minutes and was ended");
         return {0, false};
     }
-    Os().getExitCodeProcess(child.process.Get(), &exitCode);
+    const bool exitCodeRead = Os().getExitCodeProcess(child.process.Get(), &exitCode) != FALSE;
     const std::int32_t result = static_cast<std::int32_t>(exitCode);
 
     log.Write(LogLevel::INFO,
@@ -241,5 +241,5 @@ CommandOutcome RunCommandLine(InstallerLog& log, const wchar_t* commandLine)
     log.Write(LogLevel::INFO, L"ZT Custom Action: commandline output");
     pipe.writeEnd.Reset();
     DiscardPendingOutput(pipe.readEnd.Get());
-    return {result, true};
+    return {result, exitCodeRead};
 }

@@ -14,10 +14,11 @@ constexpr unsigned long long kChildTimeLimitMs = 5ull * 60 * 1000;
 
 // What became of one command line: `result` as ExecuteCommandLine returns
 // it, and whether that is the exit code of a child that ran to its end
-// rather than a stand-in for a command that did not run or was cut short.
+// rather than a stand-in for a command that did not run, was cut short or
+// whose exit code could not be read.
 struct CommandOutcome {
     std::int32_t result = 0;
-    bool childEnded = false;
+    bool isChildExitCode = false;
 };
 
 // Runs one command line as a windowless child process whose standard output

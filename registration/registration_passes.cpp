@@ -76,7 +76,7 @@ void RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder,
     log.Write(LogLevel::INFO, WidenBytes(ConvertToUtf8(command)).c_str());
     LogWhatKeepsTheDllFromLoading(log, dllPath);
     const CommandOutcome outcome = RunCommandLine(log, command.c_str());
-    if (outcome.childEnded && outcome.result != 0) {
+    if (outcome.isChildExitCode && outcome.result != 0) {
         LogExitCodeMeaning(log, outcome.result);
     }
 }

@@ -301,6 +301,30 @@ TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
     ForgetVantabox();
 }
 
+BOOL WINAPI ExitCodeUnreadable(HANDLE, LPDWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// The -1 logged when the tool's exit code can't be read is no code of the
+// tool's, so nothing may be said of what it means.
+TEST(InstallDirRegisterDlls, ExitCodeThatCouldNotBeReadIsNotExplained)
+{
+    const std::wstring folder = MakeScratchFolder(L"unread-exit-code");
+    LogCapture capture(L"passes");
+    {
+        ScopedOsOverride os;
+        os->getExitCodeProcess = ExitCodeUnreadable;
+        installDirRegisterDlls(capture.Log(), folder.c_str());
+    }
+    const Messages messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 8u);
+    EXPECT_EQ(messages[5], L"QL Custom Action: commandline exit code: -1");
+    EXPECT_EQ(messages[6], L"ZT Custom Action: commandline output");
+    EXPECT_EQ(messages[7], L"QL Custom Action: installDirRegisterDlls ended");
+}
+
 // Stands still until the stalled registration's grandchild runs, then jumps
 // past the limit, so the limit is reached exactly when there is a whole
 // family of processes to end.
