@@ -33,7 +33,7 @@ const wchar_t kSecondRelative[] = L"/My Quillora Projects/Corvane Quillora/Sampl
 bool IsRegistered(const wchar_t* clsid)
 {
     const ProcessResult probe =
-        RunProcess(L"\"" + TestBinaryFolder() + L"\\com_probe.exe\" " + clsid);
+        RunProcess(L"\"" + ComponentFolder() + L"\\com_probe.exe\" " + clsid);
     EXPECT_TRUE(probe.started);
     return probe.exitCode == 0;
 }
@@ -61,7 +61,7 @@ protected:
         recentProjects_ = appData_ + L"\\Corvane\\Quillora\\recent_projects.json";
         RemoveTree(appData_ + L"\\Corvane");
         CreateFolders(appData_ + L"\\Corvane\\Quillora");
-        ASSERT_TRUE(CopyFileW((TestBinaryFolder() + L"\\itcc.dll").c_str(), (systemX86_ + L"\\itcc.dll").c_str(),
+        ASSERT_TRUE(CopyFileW((ComponentFolder() + L"\\itcc.dll").c_str(), (systemX86_ + L"\\itcc.dll").c_str(),
                               FALSE));
         LayDownProduct(installDir_);
         UnregisterComponents();
@@ -84,7 +84,7 @@ protected:
     static void LayDownProduct(const std::wstring& installDir)
     {
         CreateFolders(installDir + L"\\Wrenfold");
-        ASSERT_TRUE(CopyFileW((TestBinaryFolder() + L"\\Vantabox.dll").c_str(),
+        ASSERT_TRUE(CopyFileW((ComponentFolder() + L"\\Vantabox.dll").c_str(),
                               (installDir + L"\\Wrenfold\\Vantabox.dll").c_str(), FALSE));
     }
 
@@ -111,11 +111,15 @@ protected:
     // A narrow record as the log shows it: each UTF-8 byte as one character.
     static std::wstring Logged(const std::wstring& text) { return WidenBytes(ConvertToUtf8(text)); }
 
-    std::vector<std::wstring> Command(const std::wstring& line, int exitCode = 0) const
+    // The records of a registration command that works: `switches` (/s or
+    // /s /u) and `dll` as the program passes them to the tool.
+    std::vector<std::wstring> Command(const std::wstring& switches, const std::wstring& dll) const
     {
-        return {L"QL Custom Action: Executing Following command Line:", Logged(line),
-                L"QL Custom Action: commandline exit code: " + std::to_wstring(exitCode),
-                L"ZT Custom Action: commandline output"};
+        std::vector<std::wstring> records = {L"QL Custom Action: Executing Following command Line:",
+                                             Logged(Tool() + L" " + switches + L" \"" + dll + L"\"")};
+        Append(records, MachineTypeNotes(dll));
+        Append(records, {L"QL Custom Action: commandline exit code: 0", L"ZT Custom Action: commandline output"});
+        return records;
     }
 
     std::vector<std::wstring> PostInstallRecords(const std::wstring& installDir, const std::wstring& dllFolder) const
@@ -123,14 +127,14 @@ protected:
         std::vector<std::wstring> records = {L"Running Postlude on Post payload install.",
                                              L" Start PostPayloadinstallPostlude", kElevated,
                                              L"QL Custom Action:  In RegisterDlls function"};
-        Append(records, Command(Tool() + L" /s \"" + systemX86_ + L"\\itcc.dll\""));
+        Append(records, Command(L"/s", systemX86_ + L"\\itcc.dll"));
         Append(records, {L"QL Custom Action: RegisterDlls ended",
                          L"QL Custom Action:  In installDirRegisterDlls function"});
         if (installDir.empty()) {
             records.emplace_back(L"QL Custom Action: could not convert installation directory into unicode");
         } else {
             records.emplace_back(L"QL Custom Action: converted INSTALLDIR into TCHAR");
-            Append(records, Command(Tool() + L" /s \"" + dllFolder + L"\\Wrenfold\\Vantabox.dll\""));
+            Append(records, Command(L"/s", dllFolder + L"\\Wrenfold\\Vantabox.dll"));
             records.emplace_back(L"QL Custom Action: installDirRegisterDlls ended");
         }
         Append(records, {L"QL Custom Action:  In UpdateAppDataFile function", Logged(appData_),
@@ -198,7 +202,7 @@ TEST_F(ProgramTest, UninstallUnregistersOnlyTheInstallDirComponent)
     EXPECT_EQ(Run(arguments), 0);
     std::vector<std::wstring> records = {L"Running Postlude on uninstall.", L"Start uninstallPostlude", kElevated,
                                          L"QL Custom Action:  In UnRegisterDlls function"};
-    Append(records, Command(Tool() + L" /s /u \"" + installDir_ + L"\\Wrenfold\\Vantabox.dll\""));
+    Append(records, Command(L"/s /u", installDir_ + L"\\Wrenfold\\Vantabox.dll"));
     Append(records, {L"QL Custom Action: UnRegisterDlls ended", L" End uninstallPostlude"});
     EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_ + L"\\", Lines(records), arguments));
     EXPECT_FALSE(IsRegistered(kInstallDirClass));

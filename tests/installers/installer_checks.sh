@@ -3,13 +3,11 @@
 # after removal.
 # Expects build, prefix, loader and arch to be set; sets work.
 
-# Every architecture's tests need 32-bit Wine: the registration tool and the
-# test components are 32-bit, as on Windows.
-if ! "$loader" --version >/dev/null 2>&1 || ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "skipped: this machine can't run $loader and 32-bit Wine"
-    exit 77
-fi
+. "$here/../../cmake/wine-host.sh"
+require_loader "$loader"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The test components and COM client that the prefix's registration tool takes.
+components=$(component_folder "$build" "$prefix")
 
 user_dir="$prefix/drive_c/users/$(id -un)"
 log="$user_dir/Temp/QLPostlude.log"
@@ -23,7 +21,7 @@ check() {
     if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi
 }
 records() { iconv -f UTF-16 -t UTF-8 "$log" | cut -c40- | tr -d '\r'; }
-registered() { "$loader" "$build/tests/com_probe.exe" "$1"; }
+registered() { "$loader" "$components/com_probe.exe" "$1"; }
 
 # A fresh folder for the installer and what it is built from.
 prepare_work_folder() {
@@ -35,7 +33,7 @@ prepare_work_folder() {
 # Nothing registered and a recent-projects file holding both tokens, so that
 # only the installation can register and seed.
 prepare_user() {
-    cp "$build/tests/itcc.dll" "$prefix/drive_c/windows/syswow64/itcc.dll"
+    cp "$components/itcc.dll" "$prefix/drive_c/windows/syswow64/itcc.dll"
     "$loader" 'C:\windows\syswow64\regsvr32.exe' /s /u 'C:\windows\syswow64\itcc.dll' || true
     mkdir -p "$(dirname "$recent")"
     printf '["QLPJ1",\n "QLPJ2"]\n' >"$recent"

@@ -174,6 +174,27 @@ std::wstring TestBinaryFolder()
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
+bool RegistrationToolStandsIn()
+{
+    wchar_t value[8] = {};
+    return GetEnvironmentVariableW(L"QL_STAND_IN_TOOL", value, 8) == 1 && value[0] == L'1';
+}
+
+std::wstring ComponentFolder()
+{
+    return RegistrationToolStandsIn() ? TestBinaryFolder() + L"\\x64" : TestBinaryFolder();
+}
+
+std::vector<std::wstring> MachineTypeNotes(const std::wstring& dll)
+{
+    if (!RegistrationToolStandsIn()) {
+        return {};
+    }
+    return {L"QL Custom Action: the DLL is built for x64 (machine type 0x8664), which the 32-bit registration tool "
+            L"cannot load: " +
+            dll};
+}
+
 std::wstring SpecialFolder(int csidl)
 {
     wchar_t buffer[MAX_PATH] = {};

@@ -32,6 +32,19 @@ std::wstring Slashed(std::wstring path);
 
 // The folder that holds the test programs and their fixtures.
 std::wstring TestBinaryFolder();
+
+// Whether the registration tool in the 32-bit system folder is Wine's 64-bit
+// one standing in for it, on a machine that can't run 32-bit code
+// (QL_STAND_IN_TOOL, set by cmake/wine-run).
+bool RegistrationToolStandsIn();
+// The folder of the test components and the COM client that checks them,
+// built for the machine type of the registration tool.
+std::wstring ComponentFolder();
+// The records the program writes before a command for `dll`, a test
+// component, because of the component's machine type: none for the 32-bit
+// tool, which takes the 32-bit components; under the stand-in, that the DLL
+// is built for x64, which is true of what the stand-in registers.
+std::vector<std::wstring> MachineTypeNotes(const std::wstring& dll);
 std::wstring SpecialFolder(int csidl);
 
 // A text log with each line's date and time replaced by "##/##/##  ##:##:##",
