@@ -38,6 +38,24 @@ std::wstring TimeWithMilliseconds(const RecordStamp& stamp)
 
 } // namespace
 
+std::wstring ShowControlCharacters(std::wstring_view text)
+{
+    const auto isControl = [](wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
+    std::wstring shown;
+    shown.reserve(text.size());
+    for (const wchar_t c : text) {
+        if (!isControl(c)) {
+            shown.push_back(c);
+            continue;
+        }
+        constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+        shown.append(L"\\x");
+        shown.push_back(kHex[(c >> 4) & 0xF]);
+        shown.push_back(kHex[c & 0xF]);
+    }
+    return shown;
+}
+
 std::wstring_view LevelText(LogLevel level)
 {
     switch (level) {
@@ -73,7 +91,7 @@ std::wstring RenderTextRecord(const RecordStamp& stamp, LogLevel level, std::wst
     line.append(stamp.time).append(L"  ");
     line.append(LevelText(level)).append(L"  ");
     line.append(kSender).append(L"  ");
-    line.append(message).append(L"\r\n");
+    line.append(ShowControlCharacters(message)).append(L"\r\n");
     return line;
 }
 
@@ -86,7 +104,7 @@ std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogL
     unit.append(L"\" Date=\"").append(stamp.date);
     unit.append(L"\" Time=\"").append(TimeWithMilliseconds(stamp));
     unit.append(L"\" Sender=\"").append(kSender).append(L"\">\r\n");
-    unit.append(L"\t\t<message>").append(message).append(L"</message>\r\n");
+    unit.append(L"\t\t<message>").append(ShowControlCharacters(message)).append(L"</message>\r\n");
     unit.append(L"\t</LogUnit>\r\n");
     return unit;
 }
@@ -99,7 +117,7 @@ std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLe
     line.append(L"\t").append(stamp.date);
     line.append(L"\t").append(TimeWithMilliseconds(stamp));
     line.append(L"\t").append(kSender);
-    line.append(L"\t").append(message).append(L"\r\n");
+    line.append(L"\t").append(ShowControlCharacters(message)).append(L"\r\n");
     if (limit > 0 && line.size() >= limit) {
         line.resize(limit - 1);
     }

@@ -27,6 +27,11 @@ constexpr std::size_t kMaxRecordLength = 1023;
 std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value,
                           std::size_t limit = kMaxRecordLength);
 
+// `text` with each control character (U+0000 to U+001F, U+007F to U+009F)
+// written as "\xHH", so that no value can end a record's line early or
+// start a record of its own; text without them comes back unchanged.
+std::wstring ShowControlCharacters(std::wstring_view text);
+
 // When a record was written, as each log format shows it.
 struct RecordStamp {
     std::wstring date;          // MM/DD/YY, local
@@ -41,6 +46,7 @@ std::wstring_view LevelText(LogLevel level);
 std::wstring FormatDate(int month, int day, int year);
 std::wstring FormatTime(int hour, int minute, int second);
 
+// The renderers show the message's control characters (ShowControlCharacters).
 std::wstring RenderTextRecord(const RecordStamp& stamp, LogLevel level, std::wstring_view message);
 std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                              std::wstring_view message);

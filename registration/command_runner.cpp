@@ -16,6 +16,8 @@ namespace {
 
 // How long the runner waits for the child before it empties the pipe again.
 constexpr DWORD kDrainIntervalMs = 10;
+// How long the runner goes on emptying the pipe after the child has ended.
+constexpr ULONGLONG kFinalDrainMs = 1000;
 constexpr DWORD kReadBufferSize = 4096;
 
 struct Pipe {
@@ -152,13 +154,15 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
     return true;
 }
 
-// Reads and discards what the pipe holds right now, without ever blocking:
-// a process that the child started may keep the pipe open long after the
+// Reads and discards what the pipe holds, without ever blocking, until it is
+// empty or the runner's clock reaches `deadline`: a child, or a process it
+// started, that writes without pause must not keep the runner here, and a
+// process that the child started may keep the pipe open long after the
 // child itself has ended.
-void DiscardPendingOutput(HANDLE readEnd)
+void DiscardPendingOutput(HANDLE readEnd, ULONGLONG deadline)
 {
     char buffer[kReadBufferSize];
-    for (;;) {
+    while (Os().getTickCount64() < deadline) {
         DWORD available = 0;
         if (!::PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
             return;
@@ -175,12 +179,12 @@ enum class WaitOutcome { Ended, Failed, TimedOut };
 
 // Waits for the child to end, emptying the pipe meanwhile so that a child
 // with more output than the pipe holds never blocks on its write; gives up
-// once the child has run for kChildTimeLimitMs.
+// once the child has run for kChildTimeLimitMs, however much it writes.
 WaitOutcome WaitForChildWhileDraining(HANDLE process, HANDLE readEnd)
 {
-    const ULONGLONG start = Os().getTickCount64();
+    const ULONGLONG deadline = Os().getTickCount64() + kChildTimeLimitMs;
     for (;;) {
-        DiscardPendingOutput(readEnd);
+        DiscardPendingOutput(readEnd, deadline);
         const DWORD result = Os().waitForSingleObject(process, kDrainIntervalMs);
         if (result == WAIT_OBJECT_0) {
             return WaitOutcome::Ended;
@@ -188,7 +192,7 @@ WaitOutcome WaitForChildWhileDraining(HANDLE process, HANDLE readEnd)
         if (result != WAIT_TIMEOUT) {
             return WaitOutcome::Failed;
         }
-        if (Os().getTickCount64() - start >= kChildTimeLimitMs) {
+        if (Os().getTickCount64() >= deadline) {
             return WaitOutcome::TimedOut;
         }
     }
@@ -239,7 +243,9 @@ CommandOutcome RunCommandLine(InstallerLog& log, const wchar_t* commandLine)
     log.Write(LogLevel::INFO,
               FormatRecord(L"QL Custom Action: commandline exit code: %s", std::to_wstring(result)).c_str());
     log.Write(LogLevel::INFO, L"ZT Custom Action: commandline output");
+    // What the child left in the pipe, for a short while at most: a process
+    // it started may hold the pipe open and write to it for ever.
     pipe.writeEnd.Reset();
-    DiscardPendingOutput(pipe.readEnd.Get());
+    DiscardPendingOutput(pipe.readEnd.Get(), Os().getTickCount64() + kFinalDrainMs);
     return {result, exitCodeRead};
 }

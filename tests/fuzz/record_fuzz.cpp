@@ -41,18 +41,30 @@ void CheckRecords(FuzzedDataProvider& data)
     FUZZ_REQUIRE(stamp.date.size() == 8 && stamp.time.size() == 8);
     FUZZ_REQUIRE(IsLevelText(LevelText(level)));
 
+    // The message as every format shows it: each control character as four
+    // characters of its own, the rest as it is.
+    const std::wstring shown = ShowControlCharacters(message);
+    std::size_t controls = 0;
+    for (const wchar_t c : message) {
+        controls += (c < 0x20 || (c >= 0x7F && c <= 0x9F)) ? 1 : 0;
+    }
+    FUZZ_REQUIRE(shown.size() == message.size() + 3 * controls);
+    FUZZ_REQUIRE(controls != 0 || shown == message);
+
     const std::wstring text = RenderTextRecord(stamp, level, message);
-    FUZZ_REQUIRE(text.size() == 8 + 2 + 8 + 2 + 15 + 2 + 2 + message.size() + 2);
+    FUZZ_REQUIRE(text.size() == 8 + 2 + 8 + 2 + 15 + 2 + 2 + shown.size() + 2);
     FUZZ_REQUIRE(text.substr(0, 8) == stamp.date && text.substr(10, 8) == stamp.time);
     FUZZ_REQUIRE(text.substr(20, 15) == LevelText(level));
-    FUZZ_REQUIRE(EndsWith(text, message + L"\r\n"));
+    FUZZ_REQUIRE(EndsWith(text, shown + L"\r\n"));
+    // One record, one line, whatever the message holds.
+    FUZZ_REQUIRE(text.find_first_of(L"\r\n") == text.size() - 2);
 
     const std::wstring xml = RenderXmlRecord(stamp, number, level, message);
     FUZZ_REQUIRE(xml.find(L"\t<LogUnit ID=\"") == 0);
-    FUZZ_REQUIRE(EndsWith(xml, L"\t\t<message>" + message + L"</message>\r\n\t</LogUnit>\r\n"));
+    FUZZ_REQUIRE(EndsWith(xml, L"\t\t<message>" + shown + L"</message>\r\n\t</LogUnit>\r\n"));
 
     const std::wstring unlimited = RenderSinkLine(stamp, number, level, message, 0);
-    FUZZ_REQUIRE(EndsWith(unlimited, L"\t" + message + L"\r\n"));
+    FUZZ_REQUIRE(EndsWith(unlimited, L"\t" + shown + L"\r\n"));
     const std::wstring sink = RenderSinkLine(stamp, number, level, message, limit);
     FUZZ_REQUIRE(limit == 0 || sink.size() < limit);
     FUZZ_REQUIRE(unlimited.compare(0, sink.size(), sink) == 0);

@@ -42,6 +42,17 @@ TEST(TextRecord, MessageStartsAfterThirtyNineCharacters)
     EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"%s%n<&").substr(39), L"%s%n<&\r\n");
 }
 
+// A value holding a line break (an installation directory passed with one)
+// must not end its record early, nor let whoever passed it add a record.
+TEST(TextRecord, ControlCharactersOfAMessageAreShownNeverWritten)
+{
+    const std::wstring forged = L"C:\\App\r\n12/07/26  11:26:03   INFO              forged";
+    EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"InstallDir is " + forged).substr(39),
+              L"InstallDir is C:\\App\\x0D\\x0A12/07/26  11:26:03   INFO              forged\r\n");
+    EXPECT_EQ(ShowControlCharacters(std::wstring(L"\x01\t\x7F\x9F\x00A0", 5)), L"\\x01\\x09\\x7F\\x9F\x00A0");
+    EXPECT_EQ(ShowControlCharacters(L"C:\\Caf\x00E9 \x4E2D"), L"C:\\Caf\x00E9 \x4E2D");
+}
+
 TEST(XmlRecord, HasTwentyDigitIdAndUnescapedMessage)
 {
     EXPECT_EQ(RenderXmlRecord(Stamp(), 1, LogLevel::ERROR, L"a < b & c"),

@@ -8,6 +8,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using namespace testing_support;
@@ -380,6 +382,39 @@ TEST(InstallDirRegisterDlls, StalledRegistrationIsEndedWithEverythingItStarted)
               Join({notes,
                     {L"QL Custom Action: the command did not end within 5 minutes and was ended",
                      L"QL Custom Action: installDirRegisterDlls ended"}}));
+}
+
+// Stands still for the first readings, then races a minute a reading: the
+// five-minute limit arrives a handful of readings later, however the runner
+// spends them.
+ULONGLONG WINAPI ClockThatRacesAMinuteAReading()
+{
+    constexpr ULONGLONG kStill = 20;
+    static ULONGLONG readings = 0;
+    ++readings;
+    return readings < kStill ? 0 : (readings - kStill) * 60 * 1000;
+}
+
+// Registration code that writes to its output without pause, faster than
+// the runner reads, must not keep the runner emptying the pipe past the
+// limit.
+TEST(InstallDirRegisterDlls, RegistrationThatNeverStopsWritingIsEndedAtTheLimit)
+{
+    const std::wstring folder = MakeScratchFolder(L"chatters");
+    LayDown(folder, L"Chatters.dll");
+    LogCapture capture(L"passes");
+    const ULONGLONG start = GetTickCount64();
+    {
+        ScopedOsOverride os;
+        os->getTickCount64 = ClockThatRacesAMinuteAReading;
+        PretendThePipeNeverEmpties(Os(), 10000);
+        installDirRegisterDlls(capture.Log(), folder.c_str());
+    }
+    EXPECT_LT(GetTickCount64() - start, 5000u);
+    const Messages messages = capture.Messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        L"QL Custom Action: the command did not end within 5 minutes and was ended"),
+              messages.end());
 }
 
 } // namespace

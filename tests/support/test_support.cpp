@@ -274,6 +274,30 @@ void RedirectTempFolder(OsCalls& os, const std::wstring& folder)
     os.getTempPath = RedirectedTempPath;
 }
 
+namespace {
+
+ULONGLONG g_pipeNeverEmptiesUntil = 0;
+
+// Reports a full read and leaves the bytes in the pipe, so that the pipe
+// never runs empty, until the pretence ends; then reads for real.
+BOOL WINAPI ReadThatLeavesTheBytesInThePipe(HANDLE file, LPVOID buffer, DWORD wanted, LPDWORD read,
+                                            LPOVERLAPPED overlapped)
+{
+    if (::GetTickCount64() >= g_pipeNeverEmptiesUntil) {
+        return ReadFile(file, buffer, wanted, read, overlapped);
+    }
+    *read = wanted;
+    return TRUE;
+}
+
+} // namespace
+
+void PretendThePipeNeverEmpties(OsCalls& os, unsigned milliseconds)
+{
+    g_pipeNeverEmptiesUntil = ::GetTickCount64() + milliseconds;
+    os.readFile = ReadThatLeavesTheBytesInThePipe;
+}
+
 bool NamedEventExists(const wchar_t* name)
 {
     UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, name));

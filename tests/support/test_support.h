@@ -64,6 +64,11 @@ std::vector<std::wstring> LogMessages(const std::wstring& path);
 // Makes the seam's temporary folder `folder`, for as long as `os` is overridden.
 void RedirectTempFolder(OsCalls& os, const std::wstring& folder);
 
+// Makes every read through `os` leave what it read in the pipe for the
+// next `milliseconds`, as a child that writes faster than anyone reads
+// would, for as long as `os` is overridden; then reads are real again.
+void PretendThePipeNeverEmpties(OsCalls& os, unsigned milliseconds);
+
 // Whether a process that announces itself with the named event still runs
 // (fake_tool hold NAME), and a wait of up to `milliseconds` for it to end.
 bool NamedEventExists(const wchar_t* name);
