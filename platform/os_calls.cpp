@@ -14,6 +14,7 @@ OsCalls& Os()
         ::GetTempPathW,
         ::CreatePipe,
         ::SetHandleInformation,
+        ::UpdateProcThreadAttribute,
         ::CreateProcessW,
         ::CreateJobObjectW,
         ::AssignProcessToJobObject,

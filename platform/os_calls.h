@@ -20,6 +20,9 @@ struct OsCalls {
     // Child processes
     BOOL(WINAPI* createPipe)(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD);
     BOOL(WINAPI* setHandleInformation)(HANDLE, DWORD, DWORD);
+    // Refuses the job list before Windows 10.
+    BOOL(WINAPI* updateProcThreadAttribute)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID,
+                                            PSIZE_T);
     BOOL(WINAPI* createProcess)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                                 LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
     HANDLE(WINAPI* createJobObject)(LPSECURITY_ATTRIBUTES, LPCWSTR);

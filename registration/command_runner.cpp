@@ -16,6 +16,8 @@ namespace {
 
 // How long the runner waits for the child before it empties the pipe again.
 constexpr DWORD kDrainIntervalMs = 10;
+// How long the runner empties the pipe at most before it looks at the child again.
+constexpr ULONGLONG kDrainSliceMs = 100;
 // How long the runner goes on emptying the pipe after the child has ended.
 constexpr ULONGLONG kFinalDrainMs = 1000;
 constexpr DWORD kReadBufferSize = 4096;
@@ -25,41 +27,55 @@ struct Pipe {
     UniqueHandle writeEnd;
 };
 
-// Lets the child inherit exactly one handle, whatever else of this process
-// happens to be inheritable.
-class InheritOnly {
+// PROC_THREAD_ATTRIBUTE_JOB_LIST: the jobs a new process starts in. Windows
+// 10 and later; the headers offer it only to programs that require Windows
+// 10, and this one runs on Windows 7.
+constexpr DWORD_PTR kJobListAttribute = 0x0002000D;
+
+// What a child is created with: it inherits exactly one handle, whatever
+// else of this process happens to be inheritable, and, where the system
+// takes a job list, it starts inside `job`.
+class ChildAttributes {
 public:
-    explicit InheritOnly(HANDLE handle) : handle_(handle)
+    ChildAttributes(HANDLE inherited, HANDLE job) : inherited_(inherited), job_(job)
     {
+        constexpr DWORD kMostAttributes = 2;
         SIZE_T size = 0;
-        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        ::InitializeProcThreadAttributeList(nullptr, kMostAttributes, 0, &size);
         storage_.resize(size);
         list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-        if (!::InitializeProcThreadAttributeList(list_, 1, 0, &size)) {
+        if (!::InitializeProcThreadAttributeList(list_, kMostAttributes, 0, &size)) {
             list_ = nullptr;
             return;
         }
-        if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_,
-                                         nullptr, nullptr)) {
+        if (!Os().updateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited_,
+                                            sizeof inherited_, nullptr, nullptr)) {
             ::DeleteProcThreadAttributeList(list_);
             list_ = nullptr;
+            return;
         }
+        startsInJob_ = job_ != nullptr && Os().updateProcThreadAttribute(list_, 0, kJobListAttribute, &job_,
+                                                                          sizeof job_, nullptr, nullptr);
     }
-    ~InheritOnly()
+    ~ChildAttributes()
     {
         if (list_ != nullptr) {
             ::DeleteProcThreadAttributeList(list_);
         }
     }
-    InheritOnly(const InheritOnly&) = delete;
-    InheritOnly& operator=(const InheritOnly&) = delete;
+    ChildAttributes(const ChildAttributes&) = delete;
+    ChildAttributes& operator=(const ChildAttributes&) = delete;
 
     LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
+    bool StartsInJob() const { return startsInJob_; }
 
 private:
-    HANDLE handle_;
+    // The list points at these; they live as long as it does.
+    HANDLE inherited_;
+    HANDLE job_;
     std::vector<char> storage_;
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    bool startsInJob_ = false;
 };
 
 // The child and, where the platform allows it, a job that holds it and every
@@ -81,19 +97,6 @@ UniqueHandle CreateChildJob()
         ::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
     return job;
-}
-
-// Puts the (still suspended) child into a job of its own, then lets it run.
-// Where no job can be had (a platform without nested jobs, inside an
-// installer's own job), the child runs without one and can only be ended
-// alone.
-void ReleaseIntoJob(ChildProcess& child)
-{
-    UniqueHandle job = CreateChildJob();
-    if (job.IsValid() && Os().assignProcessToJobObject(job.Get(), child.process.Get())) {
-        child.job = std::move(job);
-    }
-    ::ResumeThread(child.thread.Get());
 }
 
 // Ends a child that ran past its time, with everything it started where
@@ -119,14 +122,16 @@ bool CreateOutputPipe(Pipe& pipe)
     return Os().createPipe(pipe.readEnd.Receive(), pipe.writeEnd.Receive(), &attributes, 0) != FALSE;
 }
 
-bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
+// Creates the child windowless, its standard output and error going to
+// `output`, with `extraFlags`.
+bool CreateChild(const wchar_t* commandLine, HANDLE output, const ChildAttributes& attributes, DWORD extraFlags,
+                 ChildProcess& child)
 {
     // The process-creation call may write into its command line, so it gets
     // a copy of its own.
     std::vector<wchar_t> buffer(kMaxCommandLineLength + 1, L'\0');
     std::copy_n(commandLine, std::wcslen(commandLine), buffer.begin());
 
-    InheritOnly inheritance(output);
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
     startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
@@ -134,9 +139,8 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
     startup.StartupInfo.hStdInput = nullptr;
     startup.StartupInfo.hStdOutput = output;
     startup.StartupInfo.hStdError = output;
-    startup.lpAttributeList = inheritance.Get();
-    // Suspended until it is in its job, so that nothing it starts escapes.
-    DWORD flags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
+    startup.lpAttributeList = attributes.Get();
+    DWORD flags = CREATE_NO_WINDOW | extraFlags;
     if (startup.lpAttributeList != nullptr) {
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     } else {
@@ -150,7 +154,34 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
     }
     child.process.Reset(info.hProcess);
     child.thread.Reset(info.hThread);
-    ReleaseIntoJob(child);
+    return true;
+}
+
+// Starts the child inside its job in one step where the system can: a child
+// created suspended and put into its job afterwards would stay suspended for
+// ever (holding the product's DLL open) if this program died in between.
+// Elsewhere, and where the system refuses the job list, the child starts
+// suspended until it is in its job, so that nothing it starts escapes; where
+// no job can be had (a platform without nested jobs, inside an installer's
+// own job), it runs without one and can only be ended alone.
+bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child)
+{
+    UniqueHandle job = CreateChildJob();
+    if (job.IsValid()) {
+        const ChildAttributes inJob(output, job.Get());
+        if (inJob.StartsInJob() && CreateChild(commandLine, output, inJob, 0, child)) {
+            child.job = std::move(job);
+            return true;
+        }
+    }
+    const ChildAttributes alone(output, nullptr);
+    if (!CreateChild(commandLine, output, alone, CREATE_SUSPENDED, child)) {
+        return false;
+    }
+    if (job.IsValid() && Os().assignProcessToJobObject(job.Get(), child.process.Get())) {
+        child.job = std::move(job);
+    }
+    ::ResumeThread(child.thread.Get());
     return true;
 }
 
@@ -184,7 +215,9 @@ WaitOutcome WaitForChildWhileDraining(HANDLE process, HANDLE readEnd)
 {
     const ULONGLONG deadline = Os().getTickCount64() + kChildTimeLimitMs;
     for (;;) {
-        DiscardPendingOutput(readEnd, deadline);
+        // A slice at a time, so that a child that has ended is seen to have
+        // ended however fast a process it started fills the pipe.
+        DiscardPendingOutput(readEnd, std::min(deadline, Os().getTickCount64() + kDrainSliceMs));
         const DWORD result = Os().waitForSingleObject(process, kDrainIntervalMs);
         if (result == WAIT_OBJECT_0) {
             return WaitOutcome::Ended;

@@ -405,7 +405,7 @@ TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
         Sleep(smallRun * 3 / 4 + (largeRun - smallRun * 3 / 4) * kill / kKills);
         TerminateProcess(run.process.Get(), 9);
         WaitForSingleObject(run.process.Get(), 30000);
-        EndChildrenOf(GetProcessId(run.process.Get()));
+        EXPECT_EQ(EndChildrenOf(GetProcessId(run.process.Get())), 0u) << "kill " << kill << " left a child suspended";
 
         const std::string bytes = ReadBytes(recentProjects_);
         const bool isOld = bytes == original;
@@ -448,7 +448,7 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
             const ProcessResult pass = runPass(mode, call);
             ASSERT_TRUE(pass.started) << mode << " " << call << ": error " << pass.startError;
             if (crashes) {
-                EndChildrenOf(pass.processId);
+                EXPECT_EQ(EndChildrenOf(pass.processId), 0u) << mode << " " << call << " left a child suspended";
             }
             const std::string bytes = ReadBytes(recentProjects_);
             EXPECT_TRUE(bytes == original || bytes == rewritten) << mode << " " << call;

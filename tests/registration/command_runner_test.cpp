@@ -162,6 +162,61 @@ BOOL WINAPI NoJob(HANDLE, HANDLE)
     return FALSE;
 }
 
+// As before Windows 10: a handle list is known, a job list is not.
+BOOL WINAPI NoJobList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute, PVOID value, SIZE_T size,
+                      PVOID previous, PSIZE_T returned)
+{
+    if (attribute != PROC_THREAD_ATTRIBUTE_HANDLE_LIST) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    return UpdateProcThreadAttribute(list, flags, attribute, value, size, previous, returned);
+}
+
+struct Creation {
+    DWORD flags;
+    BOOL inJob; // right after it was created
+};
+std::vector<Creation> g_creations;
+
+BOOL WINAPI RecordedCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                  LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                  LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
+                                  LPPROCESS_INFORMATION info)
+{
+    const BOOL created = CreateProcessW(application, commandLine, processAttributes, threadAttributes, inherit, flags,
+                                        environment, folder, startup, info);
+    if (created) {
+        BOOL inJob = FALSE;
+        IsProcessInJob(info->hProcess, nullptr, &inJob);
+        g_creations.push_back({flags, inJob});
+    }
+    return created;
+}
+
+// A child created suspended and put into its job afterwards would wait for
+// ever if the program died in between; where the system takes a job list,
+// the child starts in its job at once, and only elsewhere the old way.
+TEST(CommandRunner, ChildStartsInItsJobAtOnceOrSuspendedUntilItIsIn)
+{
+    for (const bool jobLists : {true, false}) {
+        SCOPED_TRACE(jobLists ? "with job lists" : "without job lists");
+        g_creations.clear();
+        LogCapture capture(L"runner-job");
+        {
+            ScopedOsOverride os;
+            os->createProcess = RecordedCreateProcess;
+            if (!jobLists) {
+                os->updateProcThreadAttribute = NoJobList;
+            }
+            EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"exit 3").c_str()), 3);
+        }
+        ASSERT_EQ(g_creations.size(), 1u);
+        EXPECT_EQ((g_creations[0].flags & CREATE_SUSPENDED) != 0, !jobLists);
+        EXPECT_EQ(g_creations[0].inJob != FALSE, jobLists);
+    }
+}
+
 // Where no job can be had (nested jobs before Windows 8), the child alone is
 // ended.
 TEST(CommandRunner, ChildOutsideAJobIsEndedAloneAtTheLimit)
@@ -171,6 +226,7 @@ TEST(CommandRunner, ChildOutsideAJobIsEndedAloneAtTheLimit)
     {
         ScopedOsOverride os;
         os->getTickCount64 = ClockPastTheLimitOnceTheChildRuns;
+        os->updateProcThreadAttribute = NoJobList;
         os->assignProcessToJobObject = NoJob;
         result = ExecuteCommandLine(capture.Log(), FakeTool(std::wstring(L"hold ") + kHeldChild).c_str());
     }

@@ -368,13 +368,46 @@ StartedProcess StartProcess(const std::wstring& commandLine, const Environment& 
     return started;
 }
 
-void EndChildrenOf(unsigned long parentId)
+namespace {
+
+// Whether every thread of the process is suspended, as a process created
+// suspended and never let go is: each thread is asked to suspend once more,
+// which tells how often it was suspended before, and let go again.
+bool IsSuspended(DWORD processId)
 {
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    bool anyThread = false;
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry)) {
+        if (entry.th32OwnerProcessID != processId) {
+            continue;
+        }
+        const UniqueHandle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        const DWORD before = thread.IsValid() ? SuspendThread(thread.Get()) : static_cast<DWORD>(-1);
+        if (before == static_cast<DWORD>(-1)) {
+            continue;
+        }
+        ResumeThread(thread.Get());
+        if (before == 0) {
+            return false;
+        }
+        anyThread = true;
+    }
+    return anyThread;
+}
+
+} // namespace
+
+unsigned EndChildrenOf(unsigned long parentId)
+{
+    unsigned suspended = 0;
     const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
         if (entry.th32ParentProcessID == parentId) {
+            suspended += IsSuspended(entry.th32ProcessID) ? 1 : 0;
             const UniqueHandle child(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
             if (child.IsValid()) {
                 TerminateProcess(child.Get(), 9);
@@ -382,6 +415,7 @@ void EndChildrenOf(unsigned long parentId)
             }
         }
     }
+    return suspended;
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine, const Environment& environment, unsigned timeoutMs,

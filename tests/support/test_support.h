@@ -96,9 +96,10 @@ struct ProcessResult {
 };
 
 // Ends, by their ids, the processes that the process `parentId` started and
-// left running (a child it started suspended before it was killed waits
-// forever, holding whatever it inherited).
-void EndChildrenOf(unsigned long parentId);
+// left running, after it has looked at them: returns how many were left
+// suspended, which would have waited for ever, holding whatever they
+// inherited and the DLL they were to register.
+unsigned EndChildrenOf(unsigned long parentId);
 
 // Starts a program as StartProcess does, waits for it and returns its exit
 // code (999 when it had to be ended after `timeoutMs`).
