@@ -65,7 +65,8 @@ bool InstallerLog::OpenInTempFolder(const std::wstring& fileName)
 {
     maxLevel_ = static_cast<std::int32_t>(LogLevel::CRITICALERROR);
     wchar_t folder[MAX_PATH] = {};
-    const DWORD length = Os().getTempPath(MAX_PATH, folder);
+    const auto tempPath = Os().getTempPath2 != nullptr ? Os().getTempPath2 : Os().getTempPath;
+    const DWORD length = tempPath(MAX_PATH, folder);
     if (length == 0 || length >= MAX_PATH) {
         // Without its folder the path would name the root of the current
         // drive; no log is better than a log nobody finds.

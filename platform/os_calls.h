@@ -17,6 +17,11 @@ struct OsCalls {
     // Folders
     BOOL(WINAPI* getSpecialFolderPath)(HWND, LPWSTR, int, BOOL);
     DWORD(WINAPI* getTempPath)(DWORD, LPWSTR);
+    // GetTempPath2W where the system has it (Windows 11, Server 2022, and
+    // Windows 10 with the updates of 2025), null elsewhere: for the local
+    // system account it names C:\Windows\SystemTemp, which no other user
+    // may write, instead of C:\Windows\Temp, where any user may plant files.
+    DWORD(WINAPI* getTempPath2)(DWORD, LPWSTR);
     // Child processes
     BOOL(WINAPI* createPipe)(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD);
     BOOL(WINAPI* setHandleInformation)(HANDLE, DWORD, DWORD);

@@ -210,11 +210,38 @@ TEST_F(InstallerLogTest, UnknownTemporaryFolderFailsTheOpen)
 {
     ScopedOsOverride os;
     os->getTempPath = FailTempPath;
+    os->getTempPath2 = nullptr;
     InstallerLog log;
     EXPECT_FALSE(log.OpenInTempFolder(L"QLPostlude.log"));
     EXPECT_EQ(log.OpenStatus(), -1);
     EXPECT_EQ(log.FilePath(), L"");
     log.Close();
+}
+
+// As GetTempPath2W answers a process of the local system account.
+std::wstring g_systemTemp;
+DWORD WINAPI SystemTempPath(DWORD, LPWSTR buffer)
+{
+    wcscpy(buffer, (g_systemTemp + L"\\").c_str());
+    return static_cast<DWORD>(g_systemTemp.size() + 1);
+}
+
+// Run as the local system account, the log must not go where any user may
+// plant a file of its name: GetTempPath2W's folder where the system has the
+// call (Wine 8 has not), GetTempPathW's only where it hasn't.
+TEST_F(InstallerLogTest, LogGoesToTheFolderOfGetTempPath2WhereTheSystemHasIt)
+{
+    const std::wstring shared = MakeScratchFolder(L"WindowsTemp");
+    g_systemTemp = MakeScratchFolder(L"SystemTemp");
+    ScopedOsOverride os;
+    RedirectTempFolder(Os(), shared);
+    for (const bool hasGetTempPath2 : {true, false}) {
+        os->getTempPath2 = hasGetTempPath2 ? SystemTempPath : nullptr;
+        InstallerLog log;
+        ASSERT_TRUE(log.OpenInTempFolder(L"QLPostlude.log"));
+        EXPECT_EQ(log.FilePath(), (hasGetTempPath2 ? g_systemTemp : shared) + L"\\QLPostlude.log");
+        log.Close();
+    }
 }
 
 BOOL WINAPI FailSeek(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD)

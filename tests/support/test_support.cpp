@@ -272,6 +272,7 @@ void RedirectTempFolder(OsCalls& os, const std::wstring& folder)
 {
     g_redirectedTemp = folder;
     os.getTempPath = RedirectedTempPath;
+    os.getTempPath2 = nullptr;
 }
 
 namespace {
