@@ -1,6 +1,7 @@
 #include "driver/driver.h"
 
 #include "driver/options.h"
+#include "driver/run_end.h"
 #include "log/installer_log.h"
 #include "platform/os_calls.h"
 #include "platform/unique_handle.h"
@@ -120,6 +121,9 @@ void SuppressErrorBoxes()
 int RunInstallerAction(const wchar_t* commandLine)
 {
     SuppressErrorBoxes();
+    // Buffers as large as a user's file never end the run: they report
+    // exhaustion, and the file is left as it was.
+    EndTheRunQuietlyOnFatalErrors();
     SingleInstanceGuard guard;
     if (guard.AnotherInstanceRuns()) {
         return -1;
@@ -135,6 +139,7 @@ int RunInstallerAction(const wchar_t* commandLine)
         log.Close();
         return -1;
     }
+    const LastRecordGoesTo lastRecord(log);
     log.Write(LogLevel::INFO, L"Start Postlude.");
     const std::wstring installDir = AcceptInstallDir(log, options.installDir);
     log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());

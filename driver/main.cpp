@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <new>
-
 namespace {
 
 // Installers are often started from a download folder; a DLL planted there
@@ -20,15 +18,6 @@ void RestrictDllSearchToSystemFolder()
     }
 }
 
-// A failed allocation ends the run quietly: the runtime's own way out of an
-// unhandled allocation failure shows a box, which would block an unattended
-// installation. Buffers as large as a user's file never come from here; they
-// report exhaustion and the file is left as it was.
-void EndQuietlyWhenOutOfMemory()
-{
-    std::set_new_handler([] { ::ExitProcess(static_cast<UINT>(-1)); });
-}
-
 } // namespace
 
 // The system header names these parameters in its own style; the unused ones
@@ -36,6 +25,5 @@ void EndQuietlyWhenOutOfMemory()
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
 {
     RestrictDllSearchToSystemFolder();
-    EndQuietlyWhenOutOfMemory();
     return RunInstallerAction(commandLine);
 }

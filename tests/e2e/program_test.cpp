@@ -153,6 +153,15 @@ protected:
         EXPECT_NE(std::find(messages.begin(), messages.end(), why), messages.end()) << why;
     }
 
+    // A post-install pass in the host that counts the platform calls and
+    // does `mode` at call number `call` (see tests/fixtures/seam_host.cpp).
+    ProcessResult RunHostedPass(const wchar_t* mode, unsigned call) const
+    {
+        return RunProcess(L"\"" + TestBinaryFolder() + L"\\seam_host.exe\" " + mode + L" " + std::to_wstring(call) +
+                              L" " + PostInstallArguments(),
+                          TempFolder());
+    }
+
     static void Append(std::vector<std::wstring>& to, const std::vector<std::wstring>& more)
     {
         to.insert(to.end(), more.begin(), more.end());
@@ -432,9 +441,7 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
     const auto runPass = [&](const wchar_t* mode, unsigned call) {
         WriteBytes(recentProjects_, original);
         DeleteFileW(log_.c_str());
-        return RunProcess(L"\"" + TestBinaryFolder() + L"\\seam_host.exe\" " + mode + L" " + std::to_wstring(call) +
-                              L" " + PostInstallArguments(),
-                          TempFolder());
+        return RunHostedPass(mode, call);
     };
     const ProcessResult counted = runPass(L"count", 0);
     ASSERT_EQ(ReadBytes(recentProjects_), rewritten);
@@ -463,6 +470,39 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
     std::printf("a post-install pass makes %u platform calls; each was failed once and crashed after once\n", calls);
     runPass(L"count", 0);
     EXPECT_EQ(FolderEntries(folder), std::vector<std::wstring>{L"recent_projects.json"});
+}
+
+// Memory that runs out, or an exception that nobody catches, ends the run
+// at once, with -1 and a last record that says why, never with the
+// runtime's own way out, which may show a box.
+TEST_F(ProgramTest, RunEndedByMemoryOrAnUncaughtErrorSaysWhyInItsLastRecord)
+{
+    const std::string original = "[\"QLPJ1\"]\n";
+    const auto runPass = [&](const wchar_t* mode, unsigned call) {
+        WriteBytes(recentProjects_, original);
+        DeleteFileW(log_.c_str());
+        return RunHostedPass(mode, call);
+    };
+    const unsigned calls = static_cast<unsigned>(runPass(L"count", 0).exitCode);
+    ASSERT_GT(calls, 20u);
+    const struct {
+        const wchar_t* mode;
+        const wchar_t* why;
+    } cases[] = {{L"exhaust", L"QL Custom Action: not enough memory, the run was ended"},
+                 {L"throw", L"QL Custom Action: an unexpected error ended the run"}};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.mode);
+        // Halfway through the pass, with the log open.
+        const ProcessResult pass = runPass(test.mode, calls / 2);
+        ASSERT_TRUE(pass.started) << "error " << pass.startError;
+        EXPECT_EQ(pass.exitCode, -1);
+        EXPECT_EQ(EndChildrenOf(pass.processId), 0u);
+        const std::vector<std::wstring> messages = LogMessages(log_);
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.front(), L"Start Postlude.");
+        EXPECT_EQ(messages.back(), test.why);
+        EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_))));
+    }
 }
 
 TEST_F(ProgramTest, DiskFullWhileTheNewContentIsWrittenLeavesTheFileAsItWas)

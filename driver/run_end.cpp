@@ -1,0 +1,50 @@
+#include "driver/run_end.h"
+
+#include "log/installer_log.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <exception>
+#include <new>
+
+namespace {
+
+// Enough for the last record and what writing it allocates.
+constexpr std::size_t kReserveSize = 64 * 1024;
+
+void* g_reserve = nullptr;
+InstallerLog* g_runLog = nullptr;
+
+[[noreturn]] void EndTheRun(const wchar_t* why)
+{
+    // The record is rendered in memory of its own: the memory set aside is
+    // given back first, so that writing it can't run out as well.
+    std::free(g_reserve);
+    g_reserve = nullptr;
+    if (g_runLog != nullptr) {
+        g_runLog->Write(LogLevel::INFO, why);
+    }
+    ::ExitProcess(static_cast<UINT>(-1));
+}
+
+} // namespace
+
+void EndTheRunQuietlyOnFatalErrors()
+{
+    if (g_reserve == nullptr) {
+        g_reserve = std::malloc(kReserveSize);
+    }
+    std::set_new_handler([] { EndTheRun(L"QL Custom Action: not enough memory, the run was ended"); });
+    std::set_terminate([] { EndTheRun(L"QL Custom Action: an unexpected error ended the run"); });
+}
+
+LastRecordGoesTo::LastRecordGoesTo(InstallerLog& log)
+{
+    g_runLog = &log;
+}
+
+LastRecordGoesTo::~LastRecordGoesTo()
+{
+    g_runLog = nullptr;
+}
