@@ -40,7 +40,9 @@ std::wstring TimeWithMilliseconds(const RecordStamp& stamp)
 
 std::wstring ShowControlCharacters(std::wstring_view text)
 {
-    const auto isControl = [](wchar_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
+    // Only C0 and DEL: the narrow records show each UTF-8 byte of a path as
+    // one character, so U+0080 to U+009F stand for bytes of letters there.
+    const auto isControl = [](wchar_t c) { return c < 0x20 || c == 0x7F; };
     std::wstring shown;
     shown.reserve(text.size());
     for (const wchar_t c : text) {

@@ -27,7 +27,7 @@ constexpr std::size_t kMaxRecordLength = 1023;
 std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value,
                           std::size_t limit = kMaxRecordLength);
 
-// `text` with each control character (U+0000 to U+001F, U+007F to U+009F)
+// `text` with each control character (U+0000 to U+001F, and U+007F)
 // written as "\xHH", so that no value can end a record's line early or
 // start a record of its own; text without them comes back unchanged.
 std::wstring ShowControlCharacters(std::wstring_view text);

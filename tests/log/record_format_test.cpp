@@ -49,8 +49,9 @@ TEST(TextRecord, ControlCharactersOfAMessageAreShownNeverWritten)
     const std::wstring forged = L"C:\\App\r\n12/07/26  11:26:03   INFO              forged";
     EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"InstallDir is " + forged).substr(39),
               L"InstallDir is C:\\App\\x0D\\x0A12/07/26  11:26:03   INFO              forged\r\n");
-    EXPECT_EQ(ShowControlCharacters(std::wstring(L"\x01\t\x7F\x9F\x00A0", 5)), L"\\x01\\x09\\x7F\\x9F\x00A0");
-    EXPECT_EQ(ShowControlCharacters(L"C:\\Caf\x00E9 \x4E2D"), L"C:\\Caf\x00E9 \x4E2D");
+    EXPECT_EQ(ShowControlCharacters(std::wstring(L"\x01\t\x7F\x00A0", 4)), L"\\x01\\x09\\x7F\x00A0");
+    // A narrow record shows the UTF-8 bytes of "\x00C5" and "\x00D8" as characters, 0x85 and 0x98 among them.
+    EXPECT_EQ(ShowControlCharacters(L"C:\\\x00C3\x0085 \x00C3\x0098 \x4E2D"), L"C:\\\x00C3\x0085 \x00C3\x0098 \x4E2D");
 }
 
 TEST(XmlRecord, HasTwentyDigitIdAndUnescapedMessage)
