@@ -1,7 +1,10 @@
 ; A sample product whose installer runs the action after its files are copied,
 ; and whose uninstaller runs it again before they are deleted.
-; makensis -DARCH=i686|x86_64 -DPROGRAM=<program> -DCOMPONENT=<Vantabox.dll>
-;          -DOUTFILE=<setup.exe> product.nsi
+;   makensis -DARCH=i686|x86_64 -DPROGRAM=<program> -DCOMPONENT=<Vantabox.dll>
+;            -DOUTFILE=<setup.exe> [-DVERSION=<version>] [-DDETAILS_FILE=<file>] product.nsi
+; DETAILS_FILE is for tests: the lines the installer shows in its details
+; about the action are also appended to that file, since a silent
+; installation shows none.
 Unicode true
 !include LogicLib.nsh
 Name "QL Postlude Sample Product"
@@ -26,6 +29,11 @@ RequestExecutionLevel admin
 !endif
 
 !define ACTION "Postlude_WB_QL_install.exe"
+!ifndef VERSION
+    !define VERSION "1.0.0"
+!endif
+; The product's entry among the installed programs (Add/Remove Programs).
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QLPostludeSampleProduct"
 
 ; Without UAC (or with UAC turned off) the request above asks for nothing,
 ; so installer and uninstaller check for themselves that they may register
@@ -39,12 +47,46 @@ RequestExecutionLevel admin
         Quit
     ${EndIf}
 !macroend
+; A 64-bit product's entry belongs in the 64-bit view of the registry.
+!macro PRODUCT_REGISTRY_VIEW
+    !if "${ARCH}" == "x86_64"
+        SetRegView 64
+    !endif
+!macroend
 Function .onInit
     !insertmacro REQUIRE_ADMINISTRATOR
+    !insertmacro PRODUCT_REGISTRY_VIEW
 FunctionEnd
 Function un.onInit
     !insertmacro REQUIRE_ADMINISTRATOR
+    !insertmacro PRODUCT_REGISTRY_VIEW
 FunctionEnd
+
+!macro REPORT LINE
+    DetailPrint "${LINE}"
+    !ifdef DETAILS_FILE
+        FileOpen $9 "${DETAILS_FILE}" a
+        FileSeek $9 0 END
+        FileWrite $9 "${LINE}$\r$\n"
+        FileClose $9
+    !endif
+!macroend
+
+; Runs the action with PASS ("-Post_install 1" or "-uninstall 1") and waits.
+; $INSTDIR has no trailing backslash, and the action expects one. The
+; backslash is doubled so that the closing quote stays a quote when the
+; action splits its command line. Its exit code only says whether it could
+; log, so it never fails the installation; an action that could not be
+; started at all sets the error flag and leaves $0 as it was.
+!macro RUN_ACTION PASS
+    ClearErrors
+    ExecWait '"$INSTDIR\${ACTION}" ${PASS} -installDir "$INSTDIR\\"' $0
+    ${If} ${Errors}
+        !insertmacro REPORT "${ACTION} could not be started"
+    ${Else}
+        !insertmacro REPORT "${ACTION} exited with $0"
+    ${EndIf}
+!macroend
 
 Section "Product"
     SetOutPath "$INSTDIR"
@@ -52,20 +94,23 @@ Section "Product"
     SetOutPath "$INSTDIR\Wrenfold"
     File "/oname=Vantabox.dll" "${COMPONENT}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
-    ; $INSTDIR has no trailing backslash, and the action expects one. The
-    ; backslash is doubled so that the closing quote stays a quote when the
-    ; action splits its command line. Its exit code only says whether it
-    ; could log, so it never fails the installation.
-    ExecWait '"$INSTDIR\${ACTION}" -Post_install 1 -installDir "$INSTDIR\\"' $0
-    DetailPrint "${ACTION} exited with $0"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "QL Postlude Sample Product"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "QL Postlude"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    !insertmacro RUN_ACTION "-Post_install 1"
 SectionEnd
 
 Section "Uninstall"
-    ExecWait '"$INSTDIR\${ACTION}" -uninstall 1 -installDir "$INSTDIR\\"' $0
-    DetailPrint "${ACTION} exited with $0"
+    !insertmacro RUN_ACTION "-uninstall 1"
     Delete "$INSTDIR\Wrenfold\Vantabox.dll"
     RMDir "$INSTDIR\Wrenfold"
     Delete "$INSTDIR\${ACTION}"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -21,6 +21,12 @@ check() {
     if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi
 }
 records() { iconv -f UTF-16 -t UTF-8 "$log" | cut -c40- | tr -d '\r'; }
+# The sample product's entries among the installed programs, in both views.
+products_listed() {
+    for view in 32 64; do
+        "$loader" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s "/reg:$view" 2>/dev/null
+    done | tr -d '\r' | grep -c 'DisplayName.*QL Postlude Sample Product' || true
+}
 registered() { "$loader" "$components/com_probe.exe" "$1"; }
 
 # A fresh folder for the installer and what it is built from.
