@@ -11,7 +11,7 @@
 namespace {
 
 // Enough for the last record and what writing it allocates.
-constexpr std::size_t kReserveSize = 64 * 1024;
+constexpr std::size_t kReserveSize = std::size_t{64} * 1024;
 
 void* g_reserve = nullptr;
 InstallerLog* g_runLog = nullptr;

@@ -1,5 +1,6 @@
 // Record rendering with arbitrary messages, levels and limits: each format
-// keeps the message whole and its columns in place, the driver's formatting
+// keeps the message whole (its control characters shown, so one line stays
+// one line) and its columns in place, the driver's formatting
 // never exceeds its limit, and the log's last-line search stays in its file.
 #include "fuzz_support.h"
 #include "log/record_format.h"
@@ -44,10 +45,8 @@ void CheckRecords(FuzzedDataProvider& data)
     // The message as every format shows it: each control character as four
     // characters of its own, the rest as it is.
     const std::wstring shown = ShowControlCharacters(message);
-    std::size_t controls = 0;
-    for (const wchar_t c : message) {
-        controls += (c < 0x20 || c == 0x7F) ? 1 : 0;
-    }
+    const auto controls = static_cast<std::size_t>(
+        std::count_if(message.begin(), message.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; }));
     FUZZ_REQUIRE(shown.size() == message.size() + 3 * controls);
     FUZZ_REQUIRE(controls != 0 || shown == message);
 
