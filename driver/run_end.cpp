@@ -18,12 +18,18 @@ InstallerLog* g_runLog = nullptr;
 
 [[noreturn]] void EndTheRun(const wchar_t* why)
 {
-    // The record is rendered in memory of its own: the memory set aside is
-    // given back first, so that writing it can't run out as well.
-    std::free(g_reserve);
-    g_reserve = nullptr;
-    if (g_runLog != nullptr) {
-        g_runLog->Write(LogLevel::INFO, why);
+    // Writing the record runs out of memory too, at worst: then the run ends
+    // without it rather than coming back here.
+    static bool ending = false;
+    if (!ending) {
+        ending = true;
+        // The memory set aside is given back first, so that the record's
+        // rendering finds some.
+        std::free(g_reserve);
+        g_reserve = nullptr;
+        if (g_runLog != nullptr) {
+            g_runLog->Write(LogLevel::INFO, why);
+        }
     }
     ::ExitProcess(static_cast<UINT>(-1));
 }
