@@ -279,12 +279,13 @@ namespace {
 
 ULONGLONG g_pipeNeverEmptiesUntil = 0;
 
-// Reports a full read and leaves the bytes in the pipe, so that the pipe
-// never runs empty, until the pretence ends; then reads for real.
+// Reports a full read from a pipe and leaves the bytes in it, so that the
+// pipe never runs empty, until the pretence ends; files, and pipes after
+// that, are read for real.
 BOOL WINAPI ReadThatLeavesTheBytesInThePipe(HANDLE file, LPVOID buffer, DWORD wanted, LPDWORD read,
                                             LPOVERLAPPED overlapped)
 {
-    if (::GetTickCount64() >= g_pipeNeverEmptiesUntil) {
+    if (GetFileType(file) != FILE_TYPE_PIPE || ::GetTickCount64() >= g_pipeNeverEmptiesUntil) {
         return ReadFile(file, buffer, wanted, read, overlapped);
     }
     *read = wanted;

@@ -64,8 +64,8 @@ std::vector<std::wstring> LogMessages(const std::wstring& path);
 // Makes the seam's temporary folder `folder`, for as long as `os` is overridden.
 void RedirectTempFolder(OsCalls& os, const std::wstring& folder);
 
-// Makes every read through `os` leave what it read in the pipe for the
-// next `milliseconds`, as a child that writes faster than anyone reads
+// Makes every read of a pipe through `os` leave what it read in the pipe for
+// the next `milliseconds`, as a child that writes faster than anyone reads
 // would, for as long as `os` is overridden; then reads are real again.
 void PretendThePipeNeverEmpties(OsCalls& os, unsigned milliseconds);
 
