@@ -406,6 +406,13 @@ TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
     constexpr int kKills = 16;
     int foundOld = 0;
     int foundNew = 0;
+    // Wine creates every process suspended inside CreateProcess and lets it
+    // go from the calling process before the call returns, so a kill inside
+    // that call leaves a suspended child whatever the program does; Windows
+    // starts it in the kernel. The crash test below covers the program's own
+    // part everywhere: it ends the program right after each call returned.
+    const bool startsAreAtomic = !RunsUnderWine();
+    unsigned leftSuspendedByWine = 0;
     for (int kill = 0; kill < kKills; ++kill) {
         WriteBytes(recentProjects_, original);
         DeleteFileW(log_.c_str());
@@ -414,7 +421,12 @@ TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
         Sleep(smallRun * 3 / 4 + (largeRun - smallRun * 3 / 4) * kill / kKills);
         TerminateProcess(run.process.Get(), 9);
         WaitForSingleObject(run.process.Get(), 30000);
-        EXPECT_EQ(EndChildrenOf(GetProcessId(run.process.Get())), 0u) << "kill " << kill << " left a child suspended";
+        const unsigned suspended = EndChildrenOf(GetProcessId(run.process.Get()));
+        if (startsAreAtomic) {
+            EXPECT_EQ(suspended, 0u) << "kill " << kill << " left a child suspended";
+        } else {
+            leftSuspendedByWine += suspended;
+        }
 
         const std::string bytes = ReadBytes(recentProjects_);
         const bool isOld = bytes == original;
@@ -425,6 +437,9 @@ TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
         EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_)))) << "kill " << kill;
     }
     std::printf("killed %d times: %d left the old file, %d the new one\n", kKills, foundOld, foundNew);
+    if (leftSuspendedByWine != 0) {
+        std::printf("%u kill(s) landed inside Wine's CreateProcess and left a child suspended\n", leftSuspendedByWine);
+    }
     // The run after a kill removes what the kill left.
     ASSERT_EQ(Run(PostInstallArguments()), 0);
     EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});

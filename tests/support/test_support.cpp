@@ -401,6 +401,12 @@ bool IsSuspended(DWORD processId)
 
 } // namespace
 
+bool RunsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 unsigned EndChildrenOf(unsigned long parentId)
 {
     unsigned suspended = 0;

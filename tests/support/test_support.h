@@ -95,6 +95,9 @@ struct ProcessResult {
     unsigned long startError = 0; // why it did not start, when it didn't
 };
 
+// Whether these tests run under Wine rather than Windows (its ntdll says so).
+bool RunsUnderWine();
+
 // Ends, by their ids, the processes that the process `parentId` started and
 // left running, after it has looked at them: returns how many were left
 // suspended, which would have waited for ever, holding whatever they
