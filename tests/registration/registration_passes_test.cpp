@@ -360,6 +360,18 @@ ULONGLONG WINAPI ClockPastTheLimitOnceTheGrandchildRuns()
     return NamedEventExists(kGrandchild) ? kChildTimeLimitMs : 0;
 }
 
+// The records of an installation-directory pass whose one command ran past
+// the limit and was ended, after the command's own two.
+void ExpectEndedAtTheLimit(const Messages& messages, const std::wstring& folder)
+{
+    const Messages notes = MachineTypeNotes(folder + L"\\Wrenfold\\Vantabox.dll");
+    ASSERT_EQ(messages.size(), 6u + notes.size());
+    EXPECT_EQ(Messages(messages.begin() + 4, messages.end()),
+              Join({notes,
+                    {L"QL Custom Action: the command did not end within 5 minutes and was ended",
+                     L"QL Custom Action: installDirRegisterDlls ended"}}));
+}
+
 TEST(InstallDirRegisterDlls, StalledRegistrationIsEndedWithEverythingItStarted)
 {
     const std::wstring folder = MakeScratchFolder(L"stalls");
@@ -373,13 +385,7 @@ TEST(InstallDirRegisterDlls, StalledRegistrationIsEndedWithEverythingItStarted)
         installDirRegisterDlls(capture.Log(), folder.c_str());
     }
     EXPECT_TRUE(EndsWithin(kGrandchild, 5000));
-    const Messages notes = MachineTypeNotes(folder + L"\\Wrenfold\\Vantabox.dll");
-    const Messages messages = capture.Messages();
-    ASSERT_EQ(messages.size(), 6u + notes.size());
-    EXPECT_EQ(Messages(messages.begin() + 4, messages.end()),
-              Join({notes,
-                    {L"QL Custom Action: the command did not end within 5 minutes and was ended",
-                     L"QL Custom Action: installDirRegisterDlls ended"}}));
+    ExpectEndedAtTheLimit(capture.Messages(), folder);
 }
 
 // Stands still for the first readings, then races a minute a reading: the
@@ -409,13 +415,7 @@ TEST(InstallDirRegisterDlls, RegistrationThatNeverStopsWritingIsEndedAtTheLimit)
         installDirRegisterDlls(capture.Log(), folder.c_str());
     }
     EXPECT_LT(GetTickCount64() - start, 5000u);
-    const Messages notes = MachineTypeNotes(folder + L"\\Wrenfold\\Vantabox.dll");
-    const Messages messages = capture.Messages();
-    ASSERT_EQ(messages.size(), 6u + notes.size());
-    EXPECT_EQ(Messages(messages.begin() + 4, messages.end()),
-              Join({notes,
-                    {L"QL Custom Action: the command did not end within 5 minutes and was ended",
-                     L"QL Custom Action: installDirRegisterDlls ended"}}));
+    ExpectEndedAtTheLimit(capture.Messages(), folder);
 }
 
 } // namespace
