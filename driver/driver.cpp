@@ -77,15 +77,19 @@ std::wstring AcceptInstallDir(InstallerLog& log, const std::wstring& requested)
     return std::wstring();
 }
 
-void RunPostInstallPass(InstallerLog& log, const std::wstring& installDir)
+// Returns how many registrations did not succeed. The seeding's outcome
+// never counts: a user's recent-projects file is no reason to fail an
+// installation.
+unsigned RunPostInstallPass(InstallerLog& log, const std::wstring& installDir)
 {
     log.Write(LogLevel::INFO, L"Running Postlude on Post payload install.");
     log.Write(LogLevel::INFO, L" Start PostPayloadinstallPostlude");
     LogAdministratorRights(log);
-    RegisterDlls(log);
-    installDirRegisterDlls(log, installDir.c_str());
+    unsigned failed = RegisterDlls(log);
+    failed += installDirRegisterDlls(log, installDir.c_str());
     UpdateAppDataFile(log);
     log.Write(LogLevel::INFO, L"End PostPayloadinstallPostlude");
+    return failed;
 }
 
 void RunUninstallPass(InstallerLog& log, const std::wstring& installDir)
@@ -93,19 +97,41 @@ void RunUninstallPass(InstallerLog& log, const std::wstring& installDir)
     log.Write(LogLevel::INFO, L"Running Postlude on uninstall.");
     log.Write(LogLevel::INFO, L"Start uninstallPostlude");
     LogAdministratorRights(log);
-    UnRegisterDlls(log, installDir.c_str());
+    // A removal is never failed: one that fails leaves a product nobody can
+    // remove, so what the unregistration did is only logged.
+    static_cast<void>(UnRegisterDlls(log, installDir.c_str()));
     log.Write(LogLevel::INFO, L" End uninstallPostlude");
 }
 
-void RunRequestedPass(InstallerLog& log, const std::wstring& requestedPass, const std::wstring& installDir)
+// Returns how many registrations of the post-install pass did not succeed
+// (none for the other passes).
+unsigned RunRequestedPass(InstallerLog& log, const std::wstring& requestedPass, const std::wstring& installDir)
 {
     if (requestedPass == L"Post_install") {
-        RunPostInstallPass(log, installDir);
-    } else if (requestedPass == L"uninstall") {
+        return RunPostInstallPass(log, installDir);
+    }
+    if (requestedPass == L"uninstall") {
         RunUninstallPass(log, installDir);
     } else {
         log.Write(LogLevel::ERROR, kUsageMessage);
     }
+    return 0;
+}
+
+// The exit code of a logged run: 0, unless the caller asked for a failure to
+// be reported and a registration did not succeed; then ERROR_INSTALL_FAILURE,
+// which Windows Installer and deployment tools read as a failed installation,
+// after a last record that says why.
+int LoggedRunExitCode(InstallerLog& log, bool failOnError, unsigned failedRegistrations)
+{
+    if (!failOnError || failedRegistrations == 0) {
+        return 0;
+    }
+    const wchar_t* const pattern = failedRegistrations == 1
+                                       ? L"QL Custom Action: %s registration did not succeed, exit code 1603"
+                                       : L"QL Custom Action: %s registrations did not succeed, exit code 1603";
+    log.Write(LogLevel::INFO, FormatRecord(pattern, std::to_wstring(failedRegistrations)).c_str());
+    return ERROR_INSTALL_FAILURE;
 }
 
 // An unattended installation blocks on any dialog. Children inherit this
@@ -135,7 +161,7 @@ int RunInstallerAction(const wchar_t* commandLine)
     const Options options = ReadOptions(SplitCommandLine(passedCommandLine));
 
     InstallerLog log;
-    if (!log.OpenInTempFolder(kLogFileName)) {
+    if (!log.OpenInTempFolder(kLogFileName, options.echo ? 1 : 0)) {
         log.Close();
         return -1;
     }
@@ -143,9 +169,10 @@ int RunInstallerAction(const wchar_t* commandLine)
     log.Write(LogLevel::INFO, L"Start Postlude.");
     const std::wstring installDir = AcceptInstallDir(log, options.installDir);
     log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
-    RunRequestedPass(log, options.requestedPass, installDir);
+    const unsigned failedRegistrations = RunRequestedPass(log, options.requestedPass, installDir);
     log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
     log.Write(LogLevel::INFO, FormatRecord(L"Commandline passed is %s", passedCommandLine).c_str());
+    const int exitCode = LoggedRunExitCode(log, options.failOnError, failedRegistrations);
     log.Close();
-    return 0;
+    return exitCode;
 }

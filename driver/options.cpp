@@ -11,6 +11,10 @@ Options ReadOptions(const std::vector<std::wstring>& arguments)
             options.requestedPass = L"uninstall";
         } else if (arguments[name] == L"-installDir") {
             options.installDir = value;
+        } else if (arguments[name] == L"-failOnError") {
+            options.failOnError = true;
+        } else if (arguments[name] == L"-echo") {
+            options.echo = true;
         }
     }
     return options;

@@ -5,7 +5,6 @@
 
 #include <shlwapi.h>
 
-#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -61,7 +60,7 @@ InstallerLog::~InstallerLog()
     Close();
 }
 
-bool InstallerLog::OpenInTempFolder(const std::wstring& fileName)
+bool InstallerLog::OpenInTempFolder(const std::wstring& fileName, std::int32_t echoToConsole)
 {
     maxLevel_ = static_cast<std::int32_t>(LogLevel::CRITICALERROR);
     wchar_t folder[MAX_PATH] = {};
@@ -70,10 +69,10 @@ bool InstallerLog::OpenInTempFolder(const std::wstring& fileName)
     if (length == 0 || length >= MAX_PATH) {
         // Without its folder the path would name the root of the current
         // drive; no log is better than a log nobody finds.
-        return Open(0, LogFormat::Text, std::wstring());
+        return Open(echoToConsole, LogFormat::Text, std::wstring());
     }
     ::PathRemoveBackslashW(folder);
-    return Open(0, LogFormat::Text, std::wstring(folder) + L"\\" + fileName);
+    return Open(echoToConsole, LogFormat::Text, std::wstring(folder) + L"\\" + fileName);
 }
 
 bool InstallerLog::Open(std::int32_t echoToConsole, LogFormat format, std::wstring path)
@@ -144,6 +143,25 @@ void InstallerLog::WriteToFile(const std::wstring& text)
     ::WriteFile(logFile_.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
 }
 
+// UTF-16LE, after a byte-order mark, straight to the standard output handle:
+// the callers that copy a program's output into their own log (NSIS's
+// nsExec, WiX's QuietExec) read UTF-16 by that mark, with every letter,
+// where the runtime's narrow stream would lose those outside its code page.
+// A program started without a standard output echoes nothing.
+void InstallerLog::EchoToStandardOutput(const std::wstring& line)
+{
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // One write per record, the mark with the first, so that a reader that
+    // looks at its first read to choose an encoding sees the mark.
+    const std::wstring text = echoStarted_ ? line : L"\xFEFF" + line;
+    echoStarted_ = true;
+    DWORD written = 0;
+    Os().writeFile(output, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+}
+
 void InstallerLog::Write(LogLevel level, const wchar_t* message)
 {
     if (!lockCreated_) {
@@ -154,8 +172,7 @@ void InstallerLog::Write(LogLevel level, const wchar_t* message)
         const std::int32_t number = ++recordCount_;
         const RecordStamp stamp = ReadClock();
         if (echoToConsole_ == 1) {
-            std::fwprintf(stdout, L"%ls:%ls\r\n", L"", message);
-            std::fflush(stdout);
+            EchoToStandardOutput(RenderEchoLine(message));
         }
         if (logFile_.IsValid()) {
             if (logFormat_ == LogFormat::Text) {

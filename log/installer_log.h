@@ -21,8 +21,9 @@ public:
     InstallerLog& operator=(const InstallerLog&) = delete;
 
     // Opens `fileName` in the user's temporary folder, as text, writing
-    // every level.
-    bool OpenInTempFolder(const std::wstring& fileName);
+    // every level; `echoToConsole` 1 also echoes each record to standard
+    // output.
+    bool OpenInTempFolder(const std::wstring& fileName, std::int32_t echoToConsole = 0);
     bool Open(std::int32_t echoToConsole, LogFormat format, std::wstring path);
     void Write(LogLevel level, const wchar_t* message);
     void Close();
@@ -37,6 +38,7 @@ public:
 private:
     bool OpenFile();
     void WriteToFile(const std::wstring& text);
+    void EchoToStandardOutput(const std::wstring& line);
 
     CRITICAL_SECTION criticalSection_{};
     bool lockCreated_ = false;
@@ -46,6 +48,7 @@ private:
     UniqueHandle logFile_;
     std::int32_t maxLevel_ = static_cast<std::int32_t>(LogLevel::CRITICALERROR);
     std::int32_t echoToConsole_ = 0;
+    bool echoStarted_ = false;
     LogFormat logFormat_ = LogFormat::Text;
     LineSink lineSink_ = nullptr;
 };

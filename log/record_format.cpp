@@ -111,6 +111,13 @@ std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogL
     return unit;
 }
 
+std::wstring RenderEchoLine(std::wstring_view message)
+{
+    std::wstring line(kSender);
+    line.append(L":").append(ShowControlCharacters(message)).append(L"\r\n");
+    return line;
+}
+
 std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                             std::wstring_view message, std::size_t limit)
 {

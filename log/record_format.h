@@ -50,6 +50,9 @@ std::wstring FormatTime(int hour, int minute, int second);
 std::wstring RenderTextRecord(const RecordStamp& stamp, LogLevel level, std::wstring_view message);
 std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                              std::wstring_view message);
+// The line echoed to standard output: the sender (empty), a colon and the
+// message.
+std::wstring RenderEchoLine(std::wstring_view message);
 // The tab-separated line handed to a line sink, at most `limit` - 1 characters.
 std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                             std::wstring_view message, std::size_t limit);

@@ -10,6 +10,7 @@
 
 #include <shlobj.h>
 
+#include <iterator>
 #include <string>
 
 namespace {
@@ -61,15 +62,16 @@ void LogExitCodeMeaning(InstallerLog& log, std::int32_t exitCode)
 }
 
 // Runs one registration command, unless its tool or DLL would come from a
-// place nobody vouches for.
-void RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder, std::wstring_view switches,
+// place nobody vouches for. True only when the tool ran to its end and
+// returned 0.
+bool RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder, std::wstring_view switches,
                             const std::wstring& dllPath)
 {
     if (systemFolder.empty()) {
         // The tool's path would resolve against the current drive's root,
         // where anyone may have put a program of that name.
         log.Write(LogLevel::INFO, L"QL Custom Action: no command run, the system folder is unknown");
-        return;
+        return false;
     }
     const std::wstring command = BuildRegistrationCommand(systemFolder, switches, dllPath);
     log.Write(LogLevel::INFO, L"QL Custom Action: Executing Following command Line:");
@@ -79,6 +81,7 @@ void RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder,
     if (outcome.isChildExitCode && outcome.result != 0) {
         LogExitCodeMeaning(log, outcome.result);
     }
+    return outcome.isChildExitCode && outcome.result == 0;
 }
 
 // Whether the pass may run commands for this directory; says why not.
@@ -96,45 +99,53 @@ bool IsFolderForCommands(InstallerLog& log, const std::wstring& folder)
 
 } // namespace
 
-void RegisterDlls(InstallerLog& log)
+unsigned RegisterDlls(InstallerLog& log)
 {
     log.Write(LogLevel::INFO, L"QL Custom Action:  In RegisterDlls function");
     const std::wstring systemFolder = FetchSystemFolder(log);
+    unsigned failed = 0;
     for (const wchar_t* dll : kSystemFolderDlls) {
-        RunRegistrationCommand(log, systemFolder, kRegisterSwitch, systemFolder + L"\\" + dll);
+        failed += RunRegistrationCommand(log, systemFolder, kRegisterSwitch, systemFolder + L"\\" + dll) ? 0 : 1;
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: RegisterDlls ended");
+    return failed;
 }
 
-void installDirRegisterDlls(InstallerLog& log, const wchar_t* installDir)
+unsigned installDirRegisterDlls(InstallerLog& log, const wchar_t* installDir)
 {
+    constexpr unsigned kAll = static_cast<unsigned>(std::size(kInstallDirDlls));
     log.Write(LogLevel::INFO, L"QL Custom Action:  In installDirRegisterDlls function");
     const std::wstring systemFolder = FetchSystemFolder(log);
     const std::wstring accepted = AcceptInstallDir(log, installDir, kRegisterDirCapacity);
     if (accepted.empty()) {
-        return;
+        return kAll;
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: converted INSTALLDIR into TCHAR");
+    unsigned failed = kAll;
     if (IsFolderForCommands(log, accepted)) {
         const std::wstring folder = WithoutTrailingBackslash(accepted);
+        failed = 0;
         for (const wchar_t* dll : kInstallDirDlls) {
-            RunRegistrationCommand(log, systemFolder, kRegisterSwitch, folder + L"\\" + dll);
+            failed += RunRegistrationCommand(log, systemFolder, kRegisterSwitch, folder + L"\\" + dll) ? 0 : 1;
         }
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: installDirRegisterDlls ended");
+    return failed;
 }
 
-void UnRegisterDlls(InstallerLog& log, const wchar_t* installDir)
+unsigned UnRegisterDlls(InstallerLog& log, const wchar_t* installDir)
 {
     log.Write(LogLevel::INFO, L"QL Custom Action:  In UnRegisterDlls function");
     const std::wstring systemFolder = FetchSystemFolder(log);
     const std::wstring accepted = AcceptInstallDir(log, installDir, kUnregisterDirCapacity);
     if (accepted.empty()) {
-        return;
+        return 1;
     }
+    unsigned failed = 1;
     if (IsFolderForCommands(log, accepted)) {
         const std::wstring folder = WithoutTrailingBackslash(accepted);
-        RunRegistrationCommand(log, systemFolder, kUnregisterSwitch, folder + kUnregisteredDll);
+        failed = RunRegistrationCommand(log, systemFolder, kUnregisterSwitch, folder + kUnregisteredDll) ? 0 : 1;
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: UnRegisterDlls ended");
+    return failed;
 }

@@ -59,4 +59,20 @@ TEST(OptionWalk, NamesAreExactAndCaseSensitive)
     EXPECT_EQ(Read({L"-uninstall", L""}).requestedPass, L"uninstall");
 }
 
+TEST(OptionWalk, SwitchesTakeAnyValueUnderThePairRules)
+{
+    Options options = Read({L"-failOnError", L"", L"-echo", L"no", L"-Post_install", L"1"});
+    EXPECT_TRUE(options.failOnError);
+    EXPECT_TRUE(options.echo);
+    EXPECT_EQ(options.requestedPass, L"Post_install");
+
+    // A switch without its value, as a value, or in other letters is not read.
+    options = Read({L"-installDir", L"-echo", L"-Post_install", L"1", L"-failOnError"});
+    EXPECT_FALSE(options.failOnError);
+    EXPECT_FALSE(options.echo);
+    EXPECT_EQ(options.installDir, L"-echo");
+    EXPECT_FALSE(Read({L"-failonerror", L"1", L"-Echo", L"1"}).failOnError);
+    EXPECT_FALSE(Read({L"-failonerror", L"1", L"-Echo", L"1"}).echo);
+}
+
 } // namespace

@@ -328,6 +328,58 @@ TEST_F(ProgramTest, OverlongInstallDirIsRefusedAndOverlongCommandLineShortened)
     EXPECT_EQ(messages[10], (L"Commandline passed is " + arguments).substr(0, 1020) + L"...");
 }
 
+// With -failOnError an installer learns that a registration failed: the
+// product's component refuses to register (its DllRegisterServer fails).
+TEST_F(ProgramTest, FailOnErrorEndsAFailedRegistrationWith1603ButNeverARemoval)
+{
+    const std::wstring dll = installDir_ + L"\\Wrenfold\\Vantabox.dll";
+    ASSERT_TRUE(CopyFileW((ComponentFolder() + L"\\RefusesRegistration.dll").c_str(), dll.c_str(), FALSE));
+    EXPECT_EQ(Run(PostInstallArguments()), 0);
+    const std::vector<std::wstring> without = LogMessages(log_);
+    DeleteFileW(log_.c_str());
+
+    const std::wstring arguments = PostInstallArguments() + L" -failOnError 1";
+    EXPECT_EQ(Run(arguments), 1603);
+    // The records of a run without the option, then one more.
+    std::vector<std::wstring> expected = without;
+    expected.back() = L"Commandline passed is " + arguments;
+    expected.emplace_back(L"QL Custom Action: 1 registration did not succeed, exit code 1603");
+    EXPECT_EQ(LogMessages(log_), expected);
+
+    // A removal is never failed, even when its unregistration fails.
+    DeleteFileW(dll.c_str());
+    EXPECT_EQ(Run(L"-uninstall 1 -failOnError 1 -installDir \"" + installDir_ + L"\""), 0);
+    // Registrations that all work end the run with 0.
+    LayDownProduct(installDir_);
+    EXPECT_EQ(Run(arguments), 0);
+    EXPECT_TRUE(IsRegistered(kInstallDirClass));
+}
+
+// With -echo a caller that reads the program's output, as NSIS's nsExec or
+// WiX's QuietExec do, gets every record as it is written: UTF-16 after a
+// byte-order mark, so that a folder's letters reach it whatever the code page.
+TEST_F(ProgramTest, EchoPutsEveryRecordOnStandardOutputAndLeavesTheLogAsItIs)
+{
+    const std::wstring folder = MakeScratchFolder(L"e2e \x00C9cho \x0416\x0443\x043A \x65E5\x672C");
+    LayDownProduct(folder);
+    const std::wstring arguments = L"-echo 1 -Post_install 1 -installDir \"" + folder + L"\"";
+    std::string output;
+    const ProcessResult result = RunProcessReadingOutput(CommandLine(arguments), TempFolder(), output);
+    ASSERT_TRUE(result.started) << "error " << result.startError;
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(folder, Lines(PostInstallRecords(folder, folder)), arguments));
+    std::wstring echoed = L"\xFEFF";
+    for (const std::wstring& message : LogMessages(log_)) {
+        echoed += L":" + message + L"\r\n";
+    }
+    EXPECT_EQ(DecodeUtf16(output), echoed);
+    EXPECT_NE(echoed.find(L":InstallDir is " + folder + L"\r\n"), std::wstring::npos);
+
+    output.clear();
+    EXPECT_EQ(RunProcessReadingOutput(CommandLine(PostInstallArguments()), TempFolder(), output).exitCode, 0);
+    EXPECT_EQ(output, "");
+}
+
 TEST_F(ProgramTest, FourStartedAtOnceRunThePassExactlyOnce)
 {
     WriteBytes(recentProjects_, "QLPJ1\n");

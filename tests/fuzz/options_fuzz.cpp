@@ -3,11 +3,12 @@
 #include "driver/options.h"
 #include "fuzz_support.h"
 
+#include <iterator>
 #include <vector>
 
 namespace {
 
-const std::wstring kNames[] = {L"-Post_install", L"-uninstall", L"-installDir", L"1"};
+const std::wstring kNames[] = {L"-Post_install", L"-uninstall", L"-installDir", L"-failOnError", L"-echo", L"1"};
 
 std::vector<std::wstring> ConsumeArguments(FuzzedDataProvider& data)
 {
@@ -16,7 +17,7 @@ std::vector<std::wstring> ConsumeArguments(FuzzedDataProvider& data)
         // Mostly the names the walk knows, so that pairs of them are common.
         const std::uint8_t pick = data.ConsumeIntegral<std::uint8_t>();
         if (pick < 160) {
-            arguments.push_back(kNames[pick % 4]);
+            arguments.push_back(kNames[pick % std::size(kNames)]);
         } else {
             arguments.push_back(ConsumeWideText(data, 300));
         }
@@ -38,6 +39,8 @@ Options Model(const std::vector<std::wstring>& arguments)
             model.requestedPass = name.substr(1);
             passFound = true;
         }
+        model.failOnError = model.failOnError || name == L"-failOnError";
+        model.echo = model.echo || name == L"-echo";
         if (!directoryFound && name == L"-installDir") {
             model.installDir = arguments[2 * pair + 1];
             directoryFound = true;
@@ -56,5 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const Options model = Model(arguments);
     FUZZ_REQUIRE(options.requestedPass == model.requestedPass);
     FUZZ_REQUIRE(options.installDir == model.installDir);
+    FUZZ_REQUIRE(options.failOnError == model.failOnError);
+    FUZZ_REQUIRE(options.echo == model.echo);
     return 0;
 }

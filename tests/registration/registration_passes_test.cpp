@@ -106,6 +106,10 @@ TEST(InstallDirRegisterDlls, LogsTheCommandAsUtf8BytesButRunsItAsText)
 
 TEST(InstallDirRegisterDlls, EmptyDirectoryRunsNoCommand)
 {
+    {
+        LogCapture capture(L"passes");
+        EXPECT_EQ(installDirRegisterDlls(capture.Log(), L""), 1u);
+    }
     EXPECT_EQ(InstallDirPass(L""), (Messages{L"QL Custom Action:  In installDirRegisterDlls function",
                                              L"QL Custom Action: could not convert installation directory into unicode"}));
 }
@@ -148,8 +152,9 @@ TEST(RegistrationPasses, UnfetchableSystemFolderRunsNoToolFromTheCurrentDrive)
     {
         ScopedOsOverride os;
         os->getSpecialFolderPath = FailFolder;
-        RegisterDlls(capture.Log());
-        UnRegisterDlls(capture.Log(), L"C:\\Apps");
+        // Each DLL without its command counts as not registered.
+        EXPECT_EQ(RegisterDlls(capture.Log()), 1u);
+        EXPECT_EQ(UnRegisterDlls(capture.Log(), L"C:\\Apps"), 1u);
     }
     EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In RegisterDlls function",
                                             L"QL Custom Action: Unable to Fetch system32 folder",
@@ -171,8 +176,12 @@ TEST(RegistrationPasses, DirectoryThatCantBeAFolderRunsNoCommand)
                             L"QL Custom Action: converted INSTALLDIR into TCHAR", refused,
                             L"QL Custom Action: installDirRegisterDlls ended"}));
         LogCapture capture(L"passes");
-        UnRegisterDlls(capture.Log(), folder.c_str());
-        EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In UnRegisterDlls function", refused,
+        EXPECT_EQ(installDirRegisterDlls(capture.Log(), folder.c_str()), 1u);
+        EXPECT_EQ(UnRegisterDlls(capture.Log(), folder.c_str()), 1u);
+        EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In installDirRegisterDlls function",
+                                                L"QL Custom Action: converted INSTALLDIR into TCHAR", refused,
+                                                L"QL Custom Action: installDirRegisterDlls ended",
+                                                L"QL Custom Action:  In UnRegisterDlls function", refused,
                                                 L"QL Custom Action: UnRegisterDlls ended"}));
     }
 }
@@ -287,12 +296,13 @@ TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
             LayDown(folder, test.laidDown);
         }
         LogCapture capture(L"passes");
+        unsigned failed = 0;
         {
             // As a scanner that shares the file with nobody would hold it.
             const UniqueHandle holder(
                 test.laidDown == kHeld ? CreateFileW(dll.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                        : nullptr);
-            installDirRegisterDlls(capture.Log(), folder.c_str());
+            failed = installDirRegisterDlls(capture.Log(), folder.c_str());
         }
         const Messages messages = capture.Messages();
         ASSERT_GE(messages.size(), 7u);
@@ -312,8 +322,10 @@ TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
             EXPECT_EQ(code, std::to_wstring(test.exitCode));
         }
         EXPECT_EQ(messages[next + 1], L"ZT Custom Action: commandline output");
-        // An exit code of 0 is a success, which nothing needs to explain.
+        // An exit code of 0 is a success, which nothing needs to explain
+        // and the pass does not count as failed.
         const bool explained = code != L"0";
+        EXPECT_EQ(failed, explained ? 1u : 0u);
         ASSERT_EQ(messages.size(), next + (explained ? 4 : 3));
         if (explained) {
             const std::wstring& meaning = messages[next + 2];

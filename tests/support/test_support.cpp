@@ -319,7 +319,7 @@ bool EndsWithin(const wchar_t* name, unsigned milliseconds)
 }
 
 StartedProcess StartProcess(const std::wstring& commandLine, const Environment& environment, bool suspended,
-                            bool inheritHandles)
+                            bool inheritHandles, HANDLE standardOutput)
 {
     std::map<std::wstring, std::wstring> variables;
     wchar_t* block = GetEnvironmentStringsW();
@@ -352,8 +352,14 @@ StartedProcess StartProcess(const std::wstring& commandLine, const Environment& 
         std::wstring mutableLine = commandLine;
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
+        if (standardOutput != nullptr) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = standardOutput;
+            startup.hStdError = standardOutput;
+        }
+        const bool inherit = inheritHandles || standardOutput != nullptr;
         PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inheritHandles ? TRUE : FALSE, flags,
+        if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inherit ? TRUE : FALSE, flags,
                            &newBlock[0], nullptr, &startup, &info)) {
             started.process.Reset(info.hProcess);
             started.thread.Reset(info.hThread);
@@ -442,6 +448,40 @@ ProcessResult RunProcess(const std::wstring& commandLine, const Environment& env
         result.exitCode = 999;
         return result;
     }
+    DWORD code = 0;
+    GetExitCodeProcess(started.process.Get(), &code);
+    result.exitCode = static_cast<std::int32_t>(code);
+    return result;
+}
+
+ProcessResult RunProcessReadingOutput(const std::wstring& commandLine, const Environment& environment,
+                                      std::string& output)
+{
+    ProcessResult result;
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        return result;
+    }
+    const UniqueHandle reader(readEnd);
+    UniqueHandle writer(writeEnd);
+    SetHandleInformation(reader.Get(), HANDLE_FLAG_INHERIT, 0);
+    const StartedProcess started = StartProcess(commandLine, environment, false, false, writer.Get());
+    // Only the program holds the write end now, so the pipe ends with it.
+    writer.Reset();
+    if (!started.process.IsValid()) {
+        result.startError = started.error;
+        return result;
+    }
+    result.started = true;
+    result.processId = GetProcessId(started.process.Get());
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(reader.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        output.append(buffer, read);
+    }
+    WaitForSingleObject(started.process.Get(), 120000);
     DWORD code = 0;
     GetExitCodeProcess(started.process.Get(), &code);
     result.exitCode = static_cast<std::int32_t>(code);

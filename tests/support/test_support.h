@@ -85,8 +85,10 @@ struct StartedProcess {
 // Starts a program exactly with `commandLine` and `environment` (an
 // override of the named variables of this process's environment), without
 // waiting for it; suspended when asked, so that several can be let go at once.
+// With `standardOutput`, the program gets it as its standard output and
+// error, and inherits it.
 StartedProcess StartProcess(const std::wstring& commandLine, const Environment& environment = {},
-                            bool suspended = false, bool inheritHandles = false);
+                            bool suspended = false, bool inheritHandles = false, HANDLE standardOutput = nullptr);
 
 struct ProcessResult {
     bool started = false;
@@ -108,5 +110,11 @@ unsigned EndChildrenOf(unsigned long parentId);
 // code (999 when it had to be ended after `timeoutMs`).
 ProcessResult RunProcess(const std::wstring& commandLine, const Environment& environment = {},
                          unsigned timeoutMs = 120000, bool inheritHandles = false);
+
+// Runs a program as RunProcess does, with a pipe as its standard output, as
+// installers that copy a program's output into their own log start it; the
+// bytes it wrote there go to `output`.
+ProcessResult RunProcessReadingOutput(const std::wstring& commandLine, const Environment& environment,
+                                      std::string& output);
 
 } // namespace testing_support
