@@ -74,3 +74,25 @@ finish() {
     echo "$failures failed"
     [ "$failures" = 0 ]
 }
+
+# Adds to an MSI the action that fails an installation on purpose after the
+# post-install passes, when QL_TEST_FAIL_AFTER_ACTIONS=1 is passed to msiexec
+# (the program ends with -1 on an empty command line); it is never part of a
+# package that ships.
+add_test_failure() { # MSI
+    msibuild "$1" -q "INSERT INTO CustomAction (Action, Type, Source, Target)
+                      VALUES ('TestFailureAfterActions', 3090, 'PostludeExe', '')"
+    msibuild "$1" -q "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence)
+                      VALUES ('TestFailureAfterActions', 'QL_TEST_FAIL_AFTER_ACTIONS = \"1\" AND NOT REMOVE', 6520)"
+}
+
+# Removes the sample products that an earlier, failed run left installed in
+# this prefix, so that each run starts from none.
+remove_leftover_products() {
+    for view in 32 64; do
+        "$loader" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s "/reg:$view" 2>/dev/null
+    done | tr -d '\r' | awk '/^HKEY/ { key = $0 } /DisplayName.*QL Postlude Sample Product/ { print key }' |
+        grep -o '{[^}]*}$' | sort -u | while read -r code; do
+        "$loader" msiexec /x "$code" /qn >/dev/null 2>&1 || true
+    done
+}
