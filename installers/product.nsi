@@ -57,6 +57,11 @@ Function .onInit
     !insertmacro REQUIRE_ADMINISTRATOR
     !insertmacro PRODUCT_REGISTRY_VIEW
 FunctionEnd
+; An installation that the section aborted keeps its details on screen and
+; ends with ERROR_INSTALL_FAILURE rather than NSIS's own 2.
+Function .onInstFailed
+    SetErrorLevel 1603
+FunctionEnd
 Function un.onInit
     !insertmacro REQUIRE_ADMINISTRATOR
     !insertmacro PRODUCT_REGISTRY_VIEW
@@ -72,20 +77,36 @@ FunctionEnd
     !endif
 !macroend
 
-; Runs the action with PASS ("-Post_install 1" or "-uninstall 1") and waits.
+; Runs the action with PASS ("-Post_install 1 ..." or "-uninstall 1") and
+; waits. With -echo it writes each record of its log to its output, as UTF-16
+; after a byte-order mark, which nsExec::ExecToLog reads as such and shows in
+; the installer's details as it comes, letters outside ASCII included.
 ; $INSTDIR has no trailing backslash, and the action expects one. The
 ; backslash is doubled so that the closing quote stays a quote when the
-; action splits its command line. Its exit code only says whether it could
-; log, so it never fails the installation; an action that could not be
-; started at all sets the error flag and leaves $0 as it was.
+; action splits its command line. Leaves in $0 the action's exit code, or
+; "error" when it could not be started at all.
 !macro RUN_ACTION PASS
-    ClearErrors
-    ExecWait '"$INSTDIR\${ACTION}" ${PASS} -installDir "$INSTDIR\\"' $0
-    ${If} ${Errors}
+    nsExec::ExecToLog '"$INSTDIR\${ACTION}" ${PASS} -echo 1 -installDir "$INSTDIR\\"'
+    Pop $0
+    ${If} $0 == "error"
         !insertmacro REPORT "${ACTION} could not be started"
     ${Else}
         !insertmacro REPORT "${ACTION} exited with $0"
     ${EndIf}
+!macroend
+
+; What the uninstaller removes, and what a failed installation takes back.
+; The uninstall pass runs first, while the component is still there.
+!macro REMOVE_PRODUCT
+    !insertmacro RUN_ACTION "-uninstall 1"
+    ; A folder that is the current one can't be removed.
+    SetOutPath "$TEMP"
+    Delete "$INSTDIR\Wrenfold\Vantabox.dll"
+    RMDir "$INSTDIR\Wrenfold"
+    Delete "$INSTDIR\${ACTION}"
+    Delete "$INSTDIR\uninstall.exe"
+    RMDir "$INSTDIR"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
 !macroend
 
 Section "Product"
@@ -102,15 +123,19 @@ Section "Product"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-    !insertmacro RUN_ACTION "-Post_install 1"
+    ; With -failOnError the action ends with 1603 when a component did not
+    ; register. Then, or when it could not be started, nothing is left
+    ; half-installed: the installation is taken back and aborted, which
+    ; .onInstFailed turns into exit code 1603 (ERROR_INSTALL_FAILURE), what a
+    ; silent deployment reads as a failed installation.
+    !insertmacro RUN_ACTION "-Post_install 1 -failOnError 1"
+    ${If} $0 != 0
+        !insertmacro REPORT "A component could not be registered; the installation is taken back"
+        !insertmacro REMOVE_PRODUCT
+        Abort
+    ${EndIf}
 SectionEnd
 
 Section "Uninstall"
-    !insertmacro RUN_ACTION "-uninstall 1"
-    Delete "$INSTDIR\Wrenfold\Vantabox.dll"
-    RMDir "$INSTDIR\Wrenfold"
-    Delete "$INSTDIR\${ACTION}"
-    Delete "$INSTDIR\uninstall.exe"
-    RMDir "$INSTDIR"
-    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    !insertmacro REMOVE_PRODUCT
 SectionEnd
