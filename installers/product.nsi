@@ -10,7 +10,7 @@ Unicode true
 Name "QL Postlude Sample Product"
 OutFile "${OUTFILE}"
 ; The action registers COM components for the whole machine, so the installer
-; asks UAC for elevation, and the action, started by ExecWait, inherits the
+; asks UAC for elevation, and the action, started by nsExec, inherits the
 ; elevated token. For an administrator who consents, that token is the
 ; installing user's own, so the log and the recent-projects file land in that
 ; user's profile too. A standard user who types in an administrator's
