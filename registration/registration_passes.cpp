@@ -11,6 +11,7 @@
 #include <shlobj.h>
 
 #include <iterator>
+#include <numeric>
 #include <string>
 
 namespace {
@@ -84,6 +85,17 @@ bool RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder,
     return outcome.isChildExitCode && outcome.result == 0;
 }
 
+// Registers each of `dlls` under `folder`, in order; returns how many did not
+// register.
+template <std::size_t N>
+unsigned RegisterEach(InstallerLog& log, const std::wstring& systemFolder, const std::wstring& folder,
+                      const wchar_t* const (&dlls)[N])
+{
+    return std::accumulate(std::begin(dlls), std::end(dlls), 0u, [&](unsigned failed, const wchar_t* dll) {
+        return failed + (RunRegistrationCommand(log, systemFolder, kRegisterSwitch, folder + L"\\" + dll) ? 0u : 1u);
+    });
+}
+
 // Whether the pass may run commands for this directory; says why not.
 bool IsFolderForCommands(InstallerLog& log, const std::wstring& folder)
 {
@@ -103,10 +115,7 @@ unsigned RegisterDlls(InstallerLog& log)
 {
     log.Write(LogLevel::INFO, L"QL Custom Action:  In RegisterDlls function");
     const std::wstring systemFolder = FetchSystemFolder(log);
-    unsigned failed = 0;
-    for (const wchar_t* dll : kSystemFolderDlls) {
-        failed += RunRegistrationCommand(log, systemFolder, kRegisterSwitch, systemFolder + L"\\" + dll) ? 0 : 1;
-    }
+    const unsigned failed = RegisterEach(log, systemFolder, systemFolder, kSystemFolderDlls);
     log.Write(LogLevel::INFO, L"QL Custom Action: RegisterDlls ended");
     return failed;
 }
@@ -123,11 +132,7 @@ unsigned installDirRegisterDlls(InstallerLog& log, const wchar_t* installDir)
     log.Write(LogLevel::INFO, L"QL Custom Action: converted INSTALLDIR into TCHAR");
     unsigned failed = kAll;
     if (IsFolderForCommands(log, accepted)) {
-        const std::wstring folder = WithoutTrailingBackslash(accepted);
-        failed = 0;
-        for (const wchar_t* dll : kInstallDirDlls) {
-            failed += RunRegistrationCommand(log, systemFolder, kRegisterSwitch, folder + L"\\" + dll) ? 0 : 1;
-        }
+        failed = RegisterEach(log, systemFolder, WithoutTrailingBackslash(accepted), kInstallDirDlls);
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: installDirRegisterDlls ended");
     return failed;
