@@ -40,22 +40,65 @@ std::wstring TimeWithMilliseconds(const RecordStamp& stamp)
 
 std::wstring ShowControlCharacters(std::wstring_view text)
 {
-    // Only C0 and DEL: the narrow records show each UTF-8 byte of a path as
-    // one character, so U+0080 to U+009F stand for bytes of letters there.
+    // Only C0 and DEL among the controls: the narrow records show each UTF-8
+    // byte of a path as one character, so U+0080 to U+009F stand for bytes
+    // of letters there.
     const auto isControl = [](wchar_t c) { return c < 0x20 || c == 0x7F; };
+    const auto isLead = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
+    const auto isTrail = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
+    const auto appendHex = [](std::wstring& to, unsigned value, int digits) {
+        constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+        for (int digit = digits - 1; digit >= 0; --digit) {
+            to.push_back(kHex[(value >> (4 * digit)) & 0xF]);
+        }
+    };
     std::wstring shown;
     shown.reserve(text.size());
-    for (const wchar_t c : text) {
-        if (!isControl(c)) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const wchar_t c = text[at];
+        if (isControl(c)) {
+            shown.append(L"\\x");
+            appendHex(shown, c, 2);
+        } else if (isLead(c) && at + 1 < text.size() && isTrail(text[at + 1])) {
             shown.push_back(c);
-            continue;
+            shown.push_back(text[++at]);
+        } else if (isLead(c) || isTrail(c) || c == 0x2028 || c == 0x2029) {
+            shown.append(L"\\u");
+            appendHex(shown, c, 4);
+        } else {
+            shown.push_back(c);
         }
-        constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-        shown.append(L"\\x");
-        shown.push_back(kHex[(c >> 4) & 0xF]);
-        shown.push_back(kHex[c & 0xF]);
     }
     return shown;
+}
+
+std::wstring EscapeXml(std::wstring_view text)
+{
+    std::wstring escaped;
+    escaped.reserve(text.size());
+    for (const wchar_t c : text) {
+        switch (c) {
+        case L'&':
+            escaped.append(L"&amp;");
+            break;
+        case L'<':
+            escaped.append(L"&lt;");
+            break;
+        case L'>':
+            escaped.append(L"&gt;");
+            break;
+        case L'"':
+            escaped.append(L"&quot;");
+            break;
+        case L'\'':
+            escaped.append(L"&apos;");
+            break;
+        default:
+            escaped.push_back(c);
+            break;
+        }
+    }
+    return escaped;
 }
 
 std::wstring_view LevelText(LogLevel level)
@@ -106,7 +149,7 @@ std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogL
     unit.append(L"\" Date=\"").append(stamp.date);
     unit.append(L"\" Time=\"").append(TimeWithMilliseconds(stamp));
     unit.append(L"\" Sender=\"").append(kSender).append(L"\">\r\n");
-    unit.append(L"\t\t<message>").append(ShowControlCharacters(message)).append(L"</message>\r\n");
+    unit.append(L"\t\t<message>").append(EscapeXml(ShowControlCharacters(message))).append(L"</message>\r\n");
     unit.append(L"\t</LogUnit>\r\n");
     return unit;
 }

@@ -28,9 +28,16 @@ std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value,
                           std::size_t limit = kMaxRecordLength);
 
 // `text` with each control character (U+0000 to U+001F, and U+007F)
-// written as "\xHH", so that no value can end a record's line early or
-// start a record of its own; text without them comes back unchanged.
+// written as "\xHH", and the line and paragraph separators (U+2028, U+2029)
+// and each surrogate that is not half of a pair written as "\uHHHH", so that
+// no value can end a record's line early, start a record of its own in a
+// reader that breaks lines on the separators, or make the file invalid
+// UTF-16 for a strict decoder; text without them comes back unchanged.
 std::wstring ShowControlCharacters(std::wstring_view text);
+
+// `text` with the five characters that XML gives a meaning (& < > " ')
+// written as their entities.
+std::wstring EscapeXml(std::wstring_view text);
 
 // When a record was written, as each log format shows it.
 struct RecordStamp {
@@ -46,7 +53,8 @@ std::wstring_view LevelText(LogLevel level);
 std::wstring FormatDate(int month, int day, int year);
 std::wstring FormatTime(int hour, int minute, int second);
 
-// The renderers show the message's control characters (ShowControlCharacters).
+// The renderers show the message's control characters (ShowControlCharacters);
+// the XML record also escapes it (EscapeXml).
 std::wstring RenderTextRecord(const RecordStamp& stamp, LogLevel level, std::wstring_view message);
 std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                              std::wstring_view message);

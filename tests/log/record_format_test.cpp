@@ -52,15 +52,29 @@ TEST(TextRecord, ControlCharactersOfAMessageAreShownNeverWritten)
     EXPECT_EQ(ShowControlCharacters(std::wstring(L"\x01\t\x7F\x00A0", 4)), L"\\x01\\x09\\x7F\x00A0");
     // A narrow record shows the UTF-8 bytes of "\x00C5" and "\x00D8" as characters, 0x85 and 0x98 among them.
     EXPECT_EQ(ShowControlCharacters(L"C:\\\x00C3\x0085 \x00C3\x0098 \x4E2D"), L"C:\\\x00C3\x0085 \x00C3\x0098 \x4E2D");
+    // Readers that break lines on the separators would see a record in two;
+    // a lone surrogate makes the whole file invalid UTF-16. A pair stays.
+    EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"C:\\a\x2028" L"12/07/26  11:26:03   INFO  x\x2029").substr(39),
+              L"C:\\a\\u202812/07/26  11:26:03   INFO  x\\u2029\r\n");
+    EXPECT_EQ(ShowControlCharacters(std::wstring{L'a', wchar_t(0xD800), L'b', wchar_t(0xDC00), wchar_t(0xD83D),
+                                                 wchar_t(0xDE00), wchar_t(0xDBFF)}),
+              (std::wstring{L'a', L'\\', L'u', L'D', L'8', L'0', L'0', L'b', L'\\', L'u', L'D', L'C', L'0', L'0',
+                            wchar_t(0xD83D), wchar_t(0xDE00), L'\\', L'u', L'D', L'B', L'F', L'F'}));
 }
 
-TEST(XmlRecord, HasTwentyDigitIdAndUnescapedMessage)
+// A value can't close its element and forge a record of its own, nor make
+// the manifest not well-formed.
+TEST(XmlRecord, HasTwentyDigitIdAndEscapedMessage)
 {
-    EXPECT_EQ(RenderXmlRecord(Stamp(), 1, LogLevel::ERROR, L"a < b & c"),
+    EXPECT_EQ(RenderXmlRecord(Stamp(), 1, LogLevel::ERROR, L"a < b & \"c\" > 'd'"),
               L"\t<LogUnit ID=\"17966427930000000001\" Type=\" ERROR         \" Date=\"12/07/26\" "
               L"Time=\"11:26:03:007\" Sender=\"\">\r\n"
-              L"\t\t<message>a < b & c</message>\r\n"
+              L"\t\t<message>a &lt; b &amp; &quot;c&quot; &gt; &apos;d&apos;</message>\r\n"
               L"\t</LogUnit>\r\n");
+    const std::wstring forged = RenderXmlRecord(Stamp(), 2, LogLevel::INFO, L"</message></LogUnit><LogUnit ID=\"1\">");
+    EXPECT_EQ(forged.find(L"</message>"), forged.rfind(L"</message>"));
+    EXPECT_EQ(forged.find(L"<LogUnit"), 1u);
+    EXPECT_EQ(forged.rfind(L"<LogUnit"), 1u);
 }
 
 TEST(SinkLine, IsTabSeparatedAndBounded)
