@@ -3,20 +3,11 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-namespace {
-
-using TempPathCall = DWORD(WINAPI*)(DWORD, LPWSTR);
-
-// Looked up at run time: older systems lack it, and a program that imported
-// it would not start there.
-TempPathCall FindGetTempPath2()
+TempPathCall FindGetTempPath2In(HMODULE module)
 {
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const FARPROC address = kernel != nullptr ? ::GetProcAddress(kernel, "GetTempPath2W") : nullptr;
+    const FARPROC address = module != nullptr ? ::GetProcAddress(module, "GetTempPath2W") : nullptr;
     return reinterpret_cast<TempPathCall>(reinterpret_cast<void*>(address));
 }
-
-} // namespace
 
 OsCalls& Os()
 {
@@ -27,7 +18,7 @@ OsCalls& Os()
         ::GetTokenInformation,
         ::SHGetSpecialFolderPathW,
         ::GetTempPathW,
-        FindGetTempPath2(),
+        FindGetTempPath2In(::GetModuleHandleW(L"kernel32.dll")),
         ::CreatePipe,
         ::SetHandleInformation,
         ::UpdateProcThreadAttribute,

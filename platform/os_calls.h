@@ -51,6 +51,12 @@ struct OsCalls {
 
 OsCalls& Os();
 
+// GetTempPath2W as `module` exports it, or null where it does not: how Os()
+// finds it in kernel32 at run time, since a program that imported it would
+// not start on a system without it.
+using TempPathCall = DWORD(WINAPI*)(DWORD, LPWSTR);
+TempPathCall FindGetTempPath2In(HMODULE module);
+
 // Restores every entry on destruction, so a test can't leak a fake.
 class ScopedOsOverride {
 public:

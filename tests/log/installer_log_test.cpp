@@ -244,6 +244,21 @@ TEST_F(InstallerLogTest, LogGoesToTheFolderOfGetTempPath2WhereTheSystemHasIt)
     }
 }
 
+// The lookup itself, by its name, in a module that exports the call (Wine 8's
+// kernel32 does not) and in one that doesn't.
+TEST(GetTempPath2Lookup, FindsTheCallByItsNameWhereAModuleExportsIt)
+{
+    const HMODULE fixture = LoadLibraryW((TestBinaryFolder() + L"\\temp_path2.dll").c_str());
+    ASSERT_NE(fixture, nullptr) << GetLastError();
+    const TempPathCall found = FindGetTempPath2In(fixture);
+    ASSERT_NE(found, nullptr);
+    wchar_t folder[MAX_PATH] = {};
+    EXPECT_EQ(found(MAX_PATH, folder), 23u);
+    EXPECT_STREQ(folder, L"C:\\QLFixtureSystemTemp\\");
+    EXPECT_EQ(FindGetTempPath2In(GetModuleHandleW(L"ntdll.dll")), nullptr);
+    FreeLibrary(fixture);
+}
+
 BOOL WINAPI FailSeek(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD)
 {
     SetLastError(ERROR_SEEK);

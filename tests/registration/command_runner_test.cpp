@@ -175,9 +175,19 @@ BOOL WINAPI NoJobList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR 
 
 struct Creation {
     DWORD flags;
-    BOOL inJob; // right after it was created
+    BOOL inJob; // in the runner's job, right after it was created
 };
 std::vector<Creation> g_creations;
+// The job the runner made for its child: the test process itself may run
+// inside another job (as Windows CI services start tests), which any child
+// is then in too.
+HANDLE g_runnersJob = nullptr;
+
+HANDLE WINAPI RecordedCreateJobObject(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name)
+{
+    g_runnersJob = CreateJobObjectW(attributes, name);
+    return g_runnersJob;
+}
 
 BOOL WINAPI RecordedCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                                   LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
@@ -188,7 +198,7 @@ BOOL WINAPI RecordedCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSEC
                                         environment, folder, startup, info);
     if (created) {
         BOOL inJob = FALSE;
-        IsProcessInJob(info->hProcess, nullptr, &inJob);
+        IsProcessInJob(info->hProcess, g_runnersJob, &inJob);
         g_creations.push_back({flags, inJob});
     }
     return created;
@@ -205,6 +215,7 @@ TEST(CommandRunner, ChildStartsInItsJobAtOnceOrSuspendedUntilItIsIn)
         LogCapture capture(L"runner-job");
         {
             ScopedOsOverride os;
+            os->createJobObject = RecordedCreateJobObject;
             os->createProcess = RecordedCreateProcess;
             if (!jobLists) {
                 os->updateProcThreadAttribute = NoJobList;
@@ -212,6 +223,7 @@ TEST(CommandRunner, ChildStartsInItsJobAtOnceOrSuspendedUntilItIsIn)
             EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"exit 3").c_str()), 3);
         }
         ASSERT_EQ(g_creations.size(), 1u);
+        ASSERT_NE(g_runnersJob, nullptr);
         EXPECT_EQ((g_creations[0].flags & CREATE_SUSPENDED) != 0, !jobLists);
         EXPECT_EQ(g_creations[0].inJob != FALSE, jobLists);
     }
