@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -25,7 +24,7 @@ InstallerLog* g_runLog = nullptr;
         ending = true;
         // The memory set aside is given back first, so that the record's
         // rendering finds some.
-        std::free(g_reserve);
+        ::operator delete(g_reserve);
         g_reserve = nullptr;
         if (g_runLog != nullptr) {
             g_runLog->Write(LogLevel::INFO, why);
@@ -39,7 +38,9 @@ InstallerLog* g_runLog = nullptr;
 void EndTheRunQuietlyOnFatalErrors()
 {
     if (g_reserve == nullptr) {
-        g_reserve = std::malloc(kReserveSize);
+        // Through operator new, so that it returns to the store that
+        // operator new draws on when it is given back.
+        g_reserve = ::operator new(kReserveSize, std::nothrow);
     }
     std::set_new_handler([] { EndTheRun(L"QL Custom Action: not enough memory, the run was ended"); });
     std::set_terminate([] { EndTheRun(L"QL Custom Action: an unexpected error ended the run"); });

@@ -552,10 +552,15 @@ TEST_F(ProgramTest, RunEndedByMemoryOrAnUncaughtErrorSaysWhyInItsLastRecord)
     };
     const unsigned calls = static_cast<unsigned>(runPass(L"count", 0).exitCode);
     ASSERT_GT(calls, 20u);
+    const wchar_t* const outOfMemory = L"QL Custom Action: not enough memory, the run was ended";
+    // Memory runs out for real in the host: only what the program gives back
+    // can be had again, or (starve) not even that, when the run must end
+    // without its record instead of trying again and again.
     const struct {
         const wchar_t* mode;
-        const wchar_t* why;
-    } cases[] = {{L"exhaust", L"QL Custom Action: not enough memory, the run was ended"},
+        const wchar_t* why;  // null: no record says why
+    } cases[] = {{L"exhaust", outOfMemory},
+                 {L"starve", nullptr},
                  {L"throw", L"QL Custom Action: an unexpected error ended the run"}};
     for (const auto& test : cases) {
         SCOPED_TRACE(test.mode);
@@ -567,7 +572,11 @@ TEST_F(ProgramTest, RunEndedByMemoryOrAnUncaughtErrorSaysWhyInItsLastRecord)
         const std::vector<std::wstring> messages = LogMessages(log_);
         ASSERT_FALSE(messages.empty());
         EXPECT_EQ(messages.front(), L"Start Postlude.");
-        EXPECT_EQ(messages.back(), test.why);
+        if (test.why != nullptr) {
+            EXPECT_EQ(messages.back(), test.why);
+        } else {
+            EXPECT_EQ(std::count(messages.begin(), messages.end(), outOfMemory), 0);
+        }
         EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_))));
     }
 }
