@@ -96,3 +96,27 @@ remove_leftover_products() {
         "$loader" msiexec /x "$code" /qn >/dev/null 2>&1 || true
     done
 }
+
+# The authoring of a built MSI that Wine can't run as Windows does: the type
+# bits, conditions and schedule of its actions.
+check_msi_authoring() { # MSI
+    echo "-- the authoring that Wine can't run as Windows does"
+    package=$1
+    action_type() { msiinfo export "$package" CustomAction | awk -F '\t' -v a="$1" '$1 == a { print $2 }'; }
+    sequence() { msiinfo export "$package" InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a { print $3 }'; }
+    condition() { msiinfo export "$package" InstallExecuteSequence | awk -F '\t' -v a="$1" '$1 == a { print $2 }'; }
+    check "the user action is Terminal Server aware (0x4000)" '[ $(( $(action_type PostInstallAsUser) & 0x4000 )) != 0 ]'
+    check "the system action's exit code is checked (no 0x40)" '[ $(( $(action_type PostInstallAsSystem) & 0x40 )) = 0 ]'
+    check "the system action asks for a failure code" \
+        'msiinfo export "$package" CustomAction | grep -q "^PostInstallAsSystem.*-failOnError 1"'
+    for undo in UndoPostInstallAsSystem:PostInstallAsSystem UndoUninstallAsSystem:UninstallAsSystem; do
+        check "${undo%%:*} is a rollback action (0x100) scheduled just before ${undo#*:}" \
+            '[ $(( $(action_type ${undo%%:*}) & 0x100 )) != 0 ] && [ "$(sequence ${undo%%:*})" -lt "$(sequence ${undo#*:})" ]'
+    done
+    check "the undo of the system pass is for a first installation only" \
+        'condition UndoPostInstallAsSystem | grep -q "^NOT Installed AND NOT WIX_UPGRADE_DETECTED AND"'
+    check "the older product is removed inside the installation's script, before anything is installed" \
+        '[ "$(sequence RemoveExistingProducts)" -gt "$(sequence InstallInitialize)" ] &&
+         [ "$(sequence RemoveExistingProducts)" -lt "$(sequence ProcessComponents)" ]'
+    check "the package holds no action of the tests" '! msiinfo export "$package" CustomAction | grep -q TestFailure'
+}
