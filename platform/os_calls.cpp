@@ -25,6 +25,7 @@ OsCalls& Os()
         ::CreateProcessW,
         ::CreateJobObjectW,
         ::AssignProcessToJobObject,
+        ::ResumeThread,
         ::WaitForSingleObject,
         ::GetExitCodeProcess,
         ::GetTickCount64,

@@ -32,6 +32,7 @@ struct OsCalls {
                                 LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
     HANDLE(WINAPI* createJobObject)(LPSECURITY_ATTRIBUTES, LPCWSTR);
     BOOL(WINAPI* assignProcessToJobObject)(HANDLE, HANDLE);
+    DWORD(WINAPI* resumeThread)(HANDLE);
     DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
     BOOL(WINAPI* getExitCodeProcess)(HANDLE, LPDWORD);
     // The clock that bounds a child's run time, in milliseconds.

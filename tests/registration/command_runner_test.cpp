@@ -1,6 +1,7 @@
 #include "registration/command_runner.h"
 
 #include "platform/os_calls.h"
+#include "registration/child_start.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>
@@ -66,11 +67,22 @@ TEST(CommandRunner, ReturnsOnceTheChildEndsEvenIfItsChildHoldsThePipe)
     }
 }
 
-TEST(CommandRunner, MissingProgramIsReportedAndReturnsZero)
+// A record with the system's error code and its text, as the runner writes it.
+std::wstring SystemError(const std::wstring& before, DWORD error, const std::wstring& after = L"")
+{
+    return before + L", error " + std::to_wstring(error) + L": " + SystemErrorText(error) + after;
+}
+
+TEST(CommandRunner, MissingProgramIsReportedWithTheSystemsErrorAndReturnsZero)
 {
     LogCapture capture(L"runner-missing");
     EXPECT_EQ(ExecuteCommandLine(capture.Log(), L"\"C:\\no such folder\\tool.exe\" /s"), 0);
-    EXPECT_EQ(capture.Messages(), Messages{L"QL Custom Action: Error could not create new Process"});
+    const Messages messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], L"QL Custom Action: Error could not create new Process");
+    const std::wstring why = L"QL Custom Action: the process could not be created, error ";
+    EXPECT_EQ(messages[1].compare(0, why.size(), why), 0) << messages[1];
+    EXPECT_EQ(messages[1].find(L"unknown"), std::wstring::npos) << messages[1];
 }
 
 TEST(CommandRunner, RunsA1023CharacterCommandAndRefusesLongerOnes)
@@ -97,6 +109,7 @@ BOOL WINAPI FailSetHandleInformation(HANDLE, DWORD, DWORD)
 BOOL WINAPI FailCreateProcess(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
                               LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
 {
+    SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 DWORD WINAPI FailWait(HANDLE, DWORD)
@@ -143,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
                         [](OsCalls& os) { os.setHandleInformation = FailSetHandleInformation; }, -1,
                         {L"QL Custom Action: Failure in Stdout SetHandleInformation"}},
         PlatformFailure{"CreateProcess", [](OsCalls& os) { os.createProcess = FailCreateProcess; }, 0,
-                        {L"QL Custom Action: Error could not create new Process"}},
+                        {L"QL Custom Action: Error could not create new Process",
+                         SystemError(L"QL Custom Action: the process could not be created", ERROR_ACCESS_DENIED)}},
         PlatformFailure{"Wait", [](OsCalls& os) { os.waitForSingleObject = FailWait; }, 0,
                         {L"QL Custom Action: Error could not wait for the process to complete"}},
         PlatformFailure{"GetExitCodeProcess", [](OsCalls& os) { os.getExitCodeProcess = FailGetExitCode; }, -1,
@@ -222,6 +236,13 @@ TEST(CommandRunner, ChildStartsInItsJobAtOnceOrSuspendedUntilItIsIn)
             }
             EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"exit 3").c_str()), 3);
         }
+        Messages expected = Ran(3);
+        if (!jobLists) {
+            expected.push_back(SystemError(L"QL Custom Action: the process could not be started inside its job",
+                                           ERROR_NOT_SUPPORTED,
+                                           L"; it was started suspended and put into its job afterwards"));
+        }
+        EXPECT_EQ(capture.Messages(), expected);
         ASSERT_EQ(g_creations.size(), 1u);
         ASSERT_NE(g_runnersJob, nullptr);
         EXPECT_EQ((g_creations[0].flags & CREATE_SUSPENDED) != 0, !jobLists);
@@ -244,7 +265,42 @@ TEST(CommandRunner, ChildOutsideAJobIsEndedAloneAtTheLimit)
     }
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(EndsWithin(kHeldChild, 5000));
-    EXPECT_EQ(capture.Messages(), Messages{L"QL Custom Action: the command did not end within 5 minutes and was ended"});
+    // The records of today first, then why only the child itself could be ended.
+    EXPECT_EQ(capture.Messages(),
+              (Messages{L"QL Custom Action: the command did not end within 5 minutes and was ended",
+                        SystemError(L"QL Custom Action: the process could not be started inside its job",
+                                    ERROR_NOT_SUPPORTED,
+                                    L"; it was started suspended and put into its job afterwards"),
+                        SystemError(L"QL Custom Action: the process ran without a job", ERROR_ACCESS_DENIED,
+                                    L"; at the time limit it alone would be ended, not the processes it started")}));
+}
+
+DWORD WINAPI FailResume(HANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return static_cast<DWORD>(-1);
+}
+
+// A child created suspended that can't be let go would otherwise be waited
+// for until the time limit, five minutes later, and never run.
+TEST(CommandRunner, ChildThatCantBeLetGoIsEndedAtOnceAndSaysWhy)
+{
+    LogCapture capture(L"runner-resume");
+    const DWORD start = GetTickCount();
+    std::int32_t result = -1;
+    {
+        ScopedOsOverride os;
+        os->updateProcThreadAttribute = NoJobList;
+        os->resumeThread = FailResume;
+        result = ExecuteCommandLine(capture.Log(), FakeTool(L"exit 3").c_str());
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_EQ(EndChildrenOf(GetCurrentProcessId()), 0u);
+    EXPECT_EQ(capture.Messages(),
+              (Messages{L"QL Custom Action: Error could not create new Process",
+                        SystemError(L"QL Custom Action: the process was created suspended and could not be let go",
+                                    ERROR_ACCESS_DENIED, L"; it was ended")}));
 }
 
 // Windows passes a parent's error mode on to its children; Wine does not,
