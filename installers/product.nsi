@@ -86,6 +86,9 @@ FunctionEnd
 ; action splits its command line. Leaves in $0 the action's exit code, or
 ; "error" when it could not be started at all.
 !macro RUN_ACTION PASS
+    ; From a folder outside the product: what the action starts inherits it,
+    ; and a folder in use as one can't be removed.
+    SetOutPath "$TEMP"
     nsExec::ExecToLog '"$INSTDIR\${ACTION}" ${PASS} -echo 1 -installDir "$INSTDIR\\"'
     Pop $0
     ${If} $0 == "error"
@@ -99,8 +102,6 @@ FunctionEnd
 ; The uninstall pass runs first, while the component is still there.
 !macro REMOVE_PRODUCT
     !insertmacro RUN_ACTION "-uninstall 1"
-    ; A folder that is the current one can't be removed.
-    SetOutPath "$TEMP"
     Delete "$INSTDIR\Wrenfold\Vantabox.dll"
     RMDir "$INSTDIR\Wrenfold"
     Delete "$INSTDIR\${ACTION}"
