@@ -1,6 +1,9 @@
 #include "log/record_format.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <iterator>
+#include <utility>
 
 const wchar_t kXmlHeader[] = L"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\" ?>\r\n<LogManifest>\r\n";
 const wchar_t kXmlFooter[] = L"</LogManifest>";
@@ -74,28 +77,18 @@ std::wstring ShowControlCharacters(std::wstring_view text)
 
 std::wstring EscapeXml(std::wstring_view text)
 {
+    // Each character and how it is written.
+    constexpr std::pair<wchar_t, std::wstring_view> kEntities[] = {
+        {L'&', L"&amp;"}, {L'<', L"&lt;"}, {L'>', L"&gt;"}, {L'"', L"&quot;"}, {L'\'', L"&apos;"}};
     std::wstring escaped;
     escaped.reserve(text.size());
     for (const wchar_t c : text) {
-        switch (c) {
-        case L'&':
-            escaped.append(L"&amp;");
-            break;
-        case L'<':
-            escaped.append(L"&lt;");
-            break;
-        case L'>':
-            escaped.append(L"&gt;");
-            break;
-        case L'"':
-            escaped.append(L"&quot;");
-            break;
-        case L'\'':
-            escaped.append(L"&apos;");
-            break;
-        default:
+        const auto* const entity = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                                [c](const auto& candidate) { return candidate.first == c; });
+        if (entity != std::end(kEntities)) {
+            escaped.append(entity->second);
+        } else {
             escaped.push_back(c);
-            break;
         }
     }
     return escaped;
