@@ -82,8 +82,8 @@ UniqueHandle CreateChildJob()
 
 // Creates the child windowless, its standard output and error going to
 // `output`, with `extraFlags`. Returns nothing, or why it could not.
-std::optional<DWORD> CreateChild(const wchar_t* commandLine, HANDLE output, const ChildAttributes& attributes, DWORD extraFlags,
-                  ChildProcess& child)
+std::optional<DWORD> CreateChild(const wchar_t* commandLine, HANDLE output, const ChildAttributes& attributes,
+                                 DWORD extraFlags, ChildProcess& child)
 {
     // The process-creation call may write into its command line, so it gets
     // a copy of its own.
@@ -171,19 +171,4 @@ void EndChild(const ChildProcess& child)
         ::TerminateProcess(child.process.Get(), kEndedExitCode);
     }
     Os().waitForSingleObject(child.process.Get(), kEndingWaitMs);
-}
-
-std::wstring SystemErrorText(DWORD error)
-{
-    wchar_t text[512] = {};
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                                          0, text, static_cast<DWORD>(std::size(text)), nullptr);
-    std::wstring meaning(text, length);
-    // The system ends its texts with a full stop and a line break; a record
-    // goes on after the text.
-    while (!meaning.empty() &&
-           (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' ' || meaning.back() == L'.')) {
-        meaning.pop_back();
-    }
-    return meaning.empty() ? L"unknown" : meaning;
 }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <optional>
-#include <string>
 
 // The child and, where the platform allows it, a job that holds it and every
 // process it starts, so that a child that must be ended takes its own
@@ -33,6 +32,3 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child, 
 // Ends a child that ran past its time, with everything it started where
 // there is a job, and waits briefly until it is gone.
 void EndChild(const ChildProcess& child);
-
-// The system's text for an error code, on one line; "unknown" where it has none.
-std::wstring SystemErrorText(DWORD error);

@@ -4,6 +4,7 @@
 #include "log/installer_log.h"
 #include "registration/child_start.h"
 #include "platform/os_calls.h"
+#include "platform/system_error.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
@@ -37,24 +38,24 @@ bool CreateOutputPipe(Pipe& pipe)
     return Os().createPipe(pipe.readEnd.Receive(), pipe.writeEnd.Receive(), &attributes, 0) != FALSE;
 }
 
-// One record with the system's error code and its meaning: `pattern` with
-// "%s" for the meaning, after `error` has been put in for "%u".
-void LogSystemError(InstallerLog& log, std::wstring pattern, DWORD error)
+// One record: what happened, the system's error code and its text, and
+// what the runner did about it.
+void LogSystemError(InstallerLog& log, std::wstring_view what, DWORD error, std::wstring_view consequence = {})
 {
-    pattern.replace(pattern.find(L"%u"), 2, std::to_wstring(error));
-    log.Write(LogLevel::INFO, FormatRecord(pattern, SystemErrorText(error)).c_str());
+    std::wstring record(what);
+    record.append(L", error ").append(std::to_wstring(error)).append(L": ").append(SystemErrorText(error));
+    record.append(consequence);
+    log.Write(LogLevel::INFO, FormatRecord(L"%s", record).c_str());
 }
 
 // Why a child could not be run, after the record that says it.
 void LogWhyNotStarted(InstallerLog& log, const StartReport& report)
 {
     if (report.notCreated) {
-        LogSystemError(log, L"QL Custom Action: the process could not be created, error %u: %s", *report.notCreated);
+        LogSystemError(log, L"QL Custom Action: the process could not be created", *report.notCreated);
     } else if (report.notLetGo) {
-        LogSystemError(log,
-                       L"QL Custom Action: the process was created suspended and could not be let go, error %u: %s; "
-                       L"it was ended",
-                       *report.notLetGo);
+        LogSystemError(log, L"QL Custom Action: the process was created suspended and could not be let go",
+                       *report.notLetGo, L"; it was ended");
     }
 }
 
@@ -62,16 +63,12 @@ void LogWhyNotStarted(InstallerLog& log, const StartReport& report)
 void LogStartFallbacks(InstallerLog& log, const StartReport& report)
 {
     if (report.notInJobAtOnce) {
-        LogSystemError(log,
-                       L"QL Custom Action: the process could not be started inside its job, error %u: %s; it was "
-                       L"started suspended and put into its job afterwards",
-                       *report.notInJobAtOnce);
+        LogSystemError(log, L"QL Custom Action: the process could not be started inside its job",
+                       *report.notInJobAtOnce, L"; it was started suspended and put into its job afterwards");
     }
     if (report.outsideJob) {
-        LogSystemError(log,
-                       L"QL Custom Action: the process ran without a job, error %u: %s; at the time limit it alone "
-                       L"would be ended, not the processes it started",
-                       *report.outsideJob);
+        LogSystemError(log, L"QL Custom Action: the process ran without a job", *report.outsideJob,
+                       L"; at the time limit it alone would be ended, not the processes it started");
     }
 }
 

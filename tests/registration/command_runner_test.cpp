@@ -1,7 +1,7 @@
 #include "registration/command_runner.h"
 
 #include "platform/os_calls.h"
-#include "registration/child_start.h"
+#include "platform/system_error.h"
 #include "support/log_capture.h"
 
 #include <gtest/gtest.h>

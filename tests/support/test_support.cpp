@@ -481,7 +481,11 @@ ProcessResult RunProcessReadingOutput(const std::wstring& commandLine, const Env
     while (ReadFile(reader.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
         output.append(buffer, read);
     }
-    WaitForSingleObject(started.process.Get(), 120000);
+    if (WaitForSingleObject(started.process.Get(), 120000) != WAIT_OBJECT_0) {
+        TerminateProcess(started.process.Get(), 999);
+        result.exitCode = 999;
+        return result;
+    }
     DWORD code = 0;
     GetExitCodeProcess(started.process.Get(), &code);
     result.exitCode = static_cast<std::int32_t>(code);

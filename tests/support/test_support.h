@@ -113,7 +113,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const Environment& env
 
 // Runs a program as RunProcess does, with a pipe as its standard output, as
 // installers that copy a program's output into their own log start it; the
-// bytes it wrote there go to `output`.
+// bytes it wrote there go to `output` (999 as its exit code when it had to
+// be ended).
 ProcessResult RunProcessReadingOutput(const std::wstring& commandLine, const Environment& environment,
                                       std::string& output);
 
