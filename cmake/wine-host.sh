@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by the scripts that run Windows programs under Wine: what this
 # machine can run, and how a prefix's registration tool is laid out.
 #

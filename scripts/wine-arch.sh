@@ -1,8 +1,11 @@
+# shellcheck shell=sh
+# shellcheck disable=SC2034 # arch, loader and stand_in are for the script that sources this
 # Sourced by scripts that run the program under Wine: picks the build and
 # loader. The shipped program is the 32-bit one; a machine whose kernel can't
 # run 32-bit programs (so neither Wine's 32-bit loader) uses the 64-bit one,
 # whose prefix gets Wine's 64-bit registration tool as a stand-in for the
 # 32-bit one (see cmake/prepare-wine-prefix).
+# shellcheck source=../cmake/wine-host.sh
 . cmake/wine-host.sh
 if host_runs_32bit; then
     arch=i686 loader=/usr/lib/wine/wine stand_in=""

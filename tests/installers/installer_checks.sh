@@ -1,8 +1,12 @@
+# shellcheck shell=sh
 # Shared by the installer tests: a work folder, a seeded recent-projects file,
 # a component in the system folder, and the checks after installation and
 # after removal.
-# Expects build, prefix, loader and arch to be set; sets work.
+# Expects here, build, prefix, loader and arch to be set; sets work, log,
+# components and the class ids.
+: "${here:?}" "${build:?}" "${prefix:?}" "${loader:?}" "${arch:?}"
 
+# shellcheck source=../../cmake/wine-host.sh
 . "$here/../../cmake/wine-host.sh"
 require_loader "$loader"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -12,7 +16,9 @@ components=$(component_folder "$build" "$prefix")
 user_dir="$prefix/drive_c/users/$(id -un)"
 log="$user_dir/Temp/QLPostlude.log"
 recent="$user_dir/AppData/Roaming/Corvane/Quillora/recent_projects.json"
+# shellcheck disable=SC2034 # read by the scripts that source this
 system_class="{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D01}"
+# shellcheck disable=SC2034
 product_class="{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}"
 failures=0
 
