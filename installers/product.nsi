@@ -34,6 +34,13 @@ RequestExecutionLevel admin
 !endif
 ; The product's entry among the installed programs (Add/Remove Programs).
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QLPostludeSampleProduct"
+; A reinstall or an update goes where the product is installed.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+
+; The installed product's folder, empty when there is none; and where the
+; files this installation replaces in that folder are kept until it succeeds.
+Var PreviousFolder
+Var KeptAside
 
 ; Without UAC (or with UAC turned off) the request above asks for nothing,
 ; so installer and uninstaller check for themselves that they may register
@@ -98,24 +105,106 @@ FunctionEnd
     ${EndIf}
 !macroend
 
-; What the uninstaller removes, and what a failed installation takes back.
-; The uninstall pass runs first, while the component is still there.
-!macro REMOVE_PRODUCT
+; The files the product lays down: the folder under $INSTDIR, and the name.
+!macro FOR_EACH_PRODUCT_FILE MACRO
+    !insertmacro ${MACRO} "" "${ACTION}"
+    !insertmacro ${MACRO} "\Wrenfold" "Vantabox.dll"
+    !insertmacro ${MACRO} "" "uninstall.exe"
+!macroend
+
+; The installed product's files and its uninstall pass. The uninstall pass
+; runs first, while the component is still there.
+!macro REMOVE_FILES
     !insertmacro RUN_ACTION "-uninstall 1"
     Delete "$INSTDIR\Wrenfold\Vantabox.dll"
     RMDir "$INSTDIR\Wrenfold"
     Delete "$INSTDIR\${ACTION}"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
+!macroend
+; What the uninstaller removes.
+!macro REMOVE_PRODUCT
+    !insertmacro REMOVE_FILES
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 !macroend
 
+!macro KEEP_ASIDE FOLDER NAME
+    ${If} ${FileExists} "$INSTDIR${FOLDER}\${NAME}"
+        CreateDirectory "$KeptAside${FOLDER}"
+        CopyFiles /SILENT "$INSTDIR${FOLDER}\${NAME}" "$KeptAside${FOLDER}"
+    ${EndIf}
+!macroend
+!macro PUT_BACK FOLDER NAME
+    ${If} ${FileExists} "$KeptAside${FOLDER}\${NAME}"
+        CopyFiles /SILENT "$KeptAside${FOLDER}\${NAME}" "$INSTDIR${FOLDER}"
+    ${Else}
+        Delete "$INSTDIR${FOLDER}\${NAME}"
+    ${EndIf}
+!macroend
+
+; An installation over the installed product, in its folder, replaces its
+; files: a copy of each is kept aside first, so that a failed installation
+; can put the product back as it was. Nothing is laid down if they can't be.
+Function KeepInstalledFilesAside
+    ReadRegStr $PreviousFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $PreviousFolder != $INSTDIR
+        Return
+    ${EndIf}
+    InitPluginsDir
+    StrCpy $KeptAside "$PLUGINSDIR\kept-aside"
+    ClearErrors
+    !insertmacro FOR_EACH_PRODUCT_FILE KEEP_ASIDE
+    ${If} ${Errors}
+        !insertmacro REPORT "The installed product's files could not be kept aside; nothing was changed"
+        Abort
+    ${EndIf}
+FunctionEnd
+
+; After a failed post-install pass: the installation is taken back, and an
+; installed product is left as it was, its files, uninstaller and entry, its
+; components registered from its own folder again (the failed pass may have
+; changed the classes both share).
+Function TakeBackFailedInstallation
+    ${If} $PreviousFolder == ""
+        !insertmacro REPORT "A component could not be registered; the installation is taken back"
+        !insertmacro REMOVE_PRODUCT
+    ${ElseIf} $PreviousFolder == $INSTDIR
+        !insertmacro REPORT "A component could not be registered; the installed product's files are put back"
+        ClearErrors
+        !insertmacro FOR_EACH_PRODUCT_FILE PUT_BACK
+        ${If} ${Errors}
+            !insertmacro REPORT "Some of the installed product's files could not be put back; they are in $KeptAside"
+        ${EndIf}
+        !insertmacro RUN_ACTION "-Post_install 1"
+        !insertmacro REPORT "The installed product in $INSTDIR was restored and registered again"
+    ${Else}
+        !insertmacro REPORT "A component could not be registered; the installation is taken back"
+        !insertmacro REMOVE_FILES
+        StrCpy $INSTDIR $PreviousFolder
+        !insertmacro RUN_ACTION "-Post_install 1"
+        !insertmacro REPORT "The installed product in $INSTDIR was left as it was and registered again"
+    ${EndIf}
+FunctionEnd
+
 Section "Product"
+    Call KeepInstalledFilesAside
     SetOutPath "$INSTDIR"
     File "/oname=${ACTION}" "${PROGRAM}"
     SetOutPath "$INSTDIR\Wrenfold"
     File "/oname=Vantabox.dll" "${COMPONENT}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ; With -failOnError the action ends with 1603 when a component did not
+    ; register. Then, or when it could not be started, nothing is left
+    ; half-installed: the installation is taken back and aborted, which
+    ; .onInstFailed turns into exit code 1603 (ERROR_INSTALL_FAILURE), what a
+    ; silent deployment reads as a failed installation. The product's entry
+    ; is written only once the pass succeeded, so that a failed update
+    ; leaves the installed product's entry as it was.
+    !insertmacro RUN_ACTION "-Post_install 1 -failOnError 1"
+    ${If} $0 != 0
+        Call TakeBackFailedInstallation
+        Abort
+    ${EndIf}
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "QL Postlude Sample Product"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "QL Postlude"
@@ -124,17 +213,6 @@ Section "Product"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-    ; With -failOnError the action ends with 1603 when a component did not
-    ; register. Then, or when it could not be started, nothing is left
-    ; half-installed: the installation is taken back and aborted, which
-    ; .onInstFailed turns into exit code 1603 (ERROR_INSTALL_FAILURE), what a
-    ; silent deployment reads as a failed installation.
-    !insertmacro RUN_ACTION "-Post_install 1 -failOnError 1"
-    ${If} $0 != 0
-        !insertmacro REPORT "A component could not be registered; the installation is taken back"
-        !insertmacro REMOVE_PRODUCT
-        Abort
-    ${EndIf}
 SectionEnd
 
 Section "Uninstall"

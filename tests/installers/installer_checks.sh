@@ -119,6 +119,14 @@ check_msi_authoring() { # MSI
         check "${undo%%:*} is a rollback action (0x100) scheduled just before ${undo#*:}" \
             '[ $(( $(action_type ${undo%%:*}) & 0x100 )) != 0 ] && [ "$(sequence ${undo%%:*})" -lt "$(sequence ${undo#*:})" ]'
     done
+    check "the undo of the system pass runs in a rollback before the installed files are taken away" \
+        '[ "$(sequence UndoPostInstallAsSystem)" -gt "$(sequence InstallFiles)" ]'
+    check "the removal's pass and its undo run while the files are there, and in a rollback once they are back" \
+        '[ "$(sequence UninstallAsSystem)" -lt "$(sequence RemoveFiles)" ] &&
+         [ "$(sequence UndoUninstallAsSystem)" -lt "$(sequence RemoveFiles)" ]'
+    check "the installation folder is read back before costing" \
+        'msiinfo export "$package" AppSearch | grep -q "^INSTALLDIR	RememberedInstallDir" &&
+         [ "$(sequence AppSearch)" -lt "$(sequence CostFinalize)" ]'
     check "the undo of the system pass is for a first installation only" \
         'condition UndoPostInstallAsSystem | grep -q "^NOT Installed AND NOT WIX_UPGRADE_DETECTED AND"'
     check "the older product is removed inside the installation's script, before anything is installed" \
