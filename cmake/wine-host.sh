@@ -25,3 +25,11 @@ require_loader() { # LOADER
         exit 77
     fi
 }
+
+# The Unix path of a folder the prefix's Windows side names by an environment
+# variable (TMP, APPDATA), as a program there gets it: the folders are
+# Wine's to lay out, and differ between its versions. Needs WINEPREFIX.
+prefix_folder() { # LOADER VARIABLE
+    windows=$("$1" cmd.exe /c echo "%$2%" 2>/dev/null | tr -d '\r')
+    "$1" winepath.exe -u "$windows" 2>/dev/null | tr -d '\r'
+}

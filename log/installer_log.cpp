@@ -143,15 +143,22 @@ void InstallerLog::WriteToFile(const std::wstring& text)
     ::WriteFile(logFile_.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
 }
 
-// UTF-16LE, after a byte-order mark, straight to the standard output handle:
-// the callers that copy a program's output into their own log (NSIS's
-// nsExec, WiX's QuietExec) read UTF-16 by that mark, with every letter,
-// where the runtime's narrow stream would lose those outside its code page.
-// A program started without a standard output echoes nothing.
+// To a console, as the console's own text, with every letter. To a pipe or a
+// file, UTF-16LE after a byte-order mark: the callers that copy a program's
+// output into their own log (NSIS's nsExec, WiX's QuietExec) read UTF-16 by
+// that mark, with every letter, where the runtime's narrow stream would lose
+// those outside its code page; the same bytes written to a console would
+// show as noise. A program started without a standard output echoes nothing.
 void InstallerLog::EchoToStandardOutput(const std::wstring& line)
 {
     const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (output == nullptr || output == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD consoleMode = 0;
+    if (::GetConsoleMode(output, &consoleMode)) {
+        DWORD written = 0;
+        ::WriteConsoleW(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         return;
     }
     // One write per record, the mark with the first, so that a reader that
@@ -171,9 +178,9 @@ void InstallerLog::Write(LogLevel level, const wchar_t* message)
     if (static_cast<std::int32_t>(level) <= maxLevel_) {
         const std::int32_t number = ++recordCount_;
         const RecordStamp stamp = ReadClock();
-        if (echoToConsole_ == 1) {
-            EchoToStandardOutput(RenderEchoLine(message));
-        }
+        // The file first: a caller that reads the echo only once the program
+        // has ended fills the pipe and holds the program in its write, and
+        // the file must then hold the record being echoed.
         if (logFile_.IsValid()) {
             if (logFormat_ == LogFormat::Text) {
                 WriteToFile(RenderTextRecord(stamp, level, message));
@@ -183,6 +190,9 @@ void InstallerLog::Write(LogLevel level, const wchar_t* message)
         }
         if (lineSink_ != nullptr) {
             lineSink_(RenderSinkLine(stamp, number, level, message, kSinkLineLimit).c_str());
+        }
+        if (echoToConsole_ == 1) {
+            EchoToStandardOutput(RenderEchoLine(message));
         }
     }
     ::LeaveCriticalSection(&criticalSection_);

@@ -41,45 +41,84 @@ std::wstring TimeWithMilliseconds(const RecordStamp& stamp)
 
 } // namespace
 
+bool IsLeadSurrogate(wchar_t c)
+{
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+bool IsTrailSurrogate(wchar_t c)
+{
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+namespace {
+
+void AppendHex(std::wstring& to, unsigned value, int digits)
+{
+    constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+    for (int digit = digits - 1; digit >= 0; --digit) {
+        to.push_back(kHex[(value >> (4 * digit)) & 0xF]);
+    }
+}
+
+// The character at `at` as a record shows it (one unit, a pair, or an
+// escape); `length` is how many units of `text` it takes.
+std::wstring ShownCharacter(std::wstring_view text, std::size_t at, std::size_t& length)
+{
+    // C0, DEL and NEXT LINE (U+0085) among the controls: the narrow records
+    // show each UTF-8 byte of a path as one character, so the other units
+    // from U+0080 to U+009F stand for bytes of letters there, and "\x85"
+    // names the byte that NEXT LINE stands for.
+    const auto isControl = [](wchar_t c) { return c < 0x20 || c == 0x7F || c == 0x85; };
+    const wchar_t c = text[at];
+    length = 1;
+    std::wstring shown;
+    if (isControl(c)) {
+        shown.append(L"\\x");
+        AppendHex(shown, c, 2);
+    } else if (IsLeadSurrogate(c) && at + 1 < text.size() && IsTrailSurrogate(text[at + 1])) {
+        shown.append(text.substr(at, 2));
+        length = 2;
+    } else if (IsLeadSurrogate(c) || IsTrailSurrogate(c) || c == 0x2028 || c == 0x2029) {
+        shown.append(L"\\u");
+        AppendHex(shown, c, 4);
+    } else {
+        shown.push_back(c);
+    }
+    return shown;
+}
+
+// Appends `text` as a record shows it to `to`, a whole character or escape
+// at a time, while `to` stays within `maxLength` units.
+void AppendShown(std::wstring& to, std::wstring_view text, std::size_t maxLength)
+{
+    std::size_t length = 0;
+    for (std::size_t at = 0; at < text.size(); at += length) {
+        const std::wstring shown = ShownCharacter(text, at, length);
+        if (to.size() + shown.size() > maxLength) {
+            return;
+        }
+        to.append(shown);
+    }
+}
+
+} // namespace
+
 std::wstring ShowControlCharacters(std::wstring_view text)
 {
-    // Only C0 and DEL among the controls: the narrow records show each UTF-8
-    // byte of a path as one character, so U+0080 to U+009F stand for bytes
-    // of letters there.
-    const auto isControl = [](wchar_t c) { return c < 0x20 || c == 0x7F; };
-    const auto isLead = [](wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; };
-    const auto isTrail = [](wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; };
-    const auto appendHex = [](std::wstring& to, unsigned value, int digits) {
-        constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-        for (int digit = digits - 1; digit >= 0; --digit) {
-            to.push_back(kHex[(value >> (4 * digit)) & 0xF]);
-        }
-    };
     std::wstring shown;
     shown.reserve(text.size());
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const wchar_t c = text[at];
-        if (isControl(c)) {
-            shown.append(L"\\x");
-            appendHex(shown, c, 2);
-        } else if (isLead(c) && at + 1 < text.size() && isTrail(text[at + 1])) {
-            shown.push_back(c);
-            shown.push_back(text[++at]);
-        } else if (isLead(c) || isTrail(c) || c == 0x2028 || c == 0x2029) {
-            shown.append(L"\\u");
-            appendHex(shown, c, 4);
-        } else {
-            shown.push_back(c);
-        }
-    }
+    AppendShown(shown, text, std::wstring::npos);
     return shown;
 }
 
 std::wstring EscapeXml(std::wstring_view text)
 {
-    // Each character and how it is written.
+    // Each character and how it is written. XML 1.0 allows U+FFFE and U+FFFF
+    // nowhere, so they are shown as the other characters no line may hold.
     constexpr std::pair<wchar_t, std::wstring_view> kEntities[] = {
-        {L'&', L"&amp;"}, {L'<', L"&lt;"}, {L'>', L"&gt;"}, {L'"', L"&quot;"}, {L'\'', L"&apos;"}};
+        {L'&', L"&amp;"},   {L'<', L"&lt;"},   {L'>', L"&gt;"},          {L'"', L"&quot;"},
+        {L'\'', L"&apos;"}, {L'\xFFFE', L"\\uFFFE"}, {L'\xFFFF', L"\\uFFFF"}};
     std::wstring escaped;
     escaped.reserve(text.size());
     for (const wchar_t c : text) {
@@ -162,10 +201,17 @@ std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLe
     line.append(L"\t").append(stamp.date);
     line.append(L"\t").append(TimeWithMilliseconds(stamp));
     line.append(L"\t").append(kSender);
-    line.append(L"\t").append(ShowControlCharacters(message)).append(L"\r\n");
-    if (limit > 0 && line.size() >= limit) {
-        line.resize(limit - 1);
+    line.append(L"\t");
+    const std::wstring shown = ShowControlCharacters(message);
+    if (limit == 0 || line.size() + shown.size() + 2 < limit) {
+        return line.append(shown).append(L"\r\n");
     }
+    // Cut short: whole characters and whole escapes only, without a line end.
+    if (line.size() >= limit - 1) {
+        line.resize(limit - 1);
+        return line;
+    }
+    AppendShown(line, message, limit - 1);
     return line;
 }
 
@@ -193,8 +239,46 @@ std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value, st
     }
     constexpr std::wstring_view kEllipsis = L"...";
     if (record.size() > limit && limit >= kEllipsis.size()) {
-        record.resize(limit - kEllipsis.size());
+        std::size_t kept = limit - kEllipsis.size();
+        // Never half of a pair: a lone half would read as an invalid path.
+        if (kept > 0 && IsLeadSurrogate(record[kept - 1]) && IsTrailSurrogate(record[kept])) {
+            --kept;
+        }
+        record.resize(kept);
         record.append(kEllipsis);
     }
     return record;
+}
+
+std::wstring FillMessageInserts(std::wstring_view message, std::wstring_view first)
+{
+    const auto isDigit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
+    std::wstring filled;
+    filled.reserve(message.size() + first.size());
+    std::size_t at = 0;
+    while (at < message.size()) {
+        if (message[at] != L'%' || at + 1 >= message.size() || message[at + 1] < L'1' || message[at + 1] > L'9') {
+            filled.push_back(message[at++]);
+            continue;
+        }
+        std::size_t end = at + 2;
+        while (end < message.size() && isDigit(message[end])) {
+            ++end;
+        }
+        const bool isFirst = end == at + 2 && message[at + 1] == L'1';
+        // An insert may carry a printf format between exclamation marks.
+        if (end < message.size() && message[end] == L'!') {
+            const std::size_t close = message.find(L'!', end + 1);
+            end = close == std::wstring_view::npos ? message.size() : close + 1;
+        }
+        if (isFirst && !first.empty()) {
+            filled.append(first);
+        } else if (!filled.empty() && filled.back() == L' ' && (end == message.size() || message[end] == L' ')) {
+            // Left out, with one of the blanks around it.
+            filled.pop_back();
+        }
+        at = end;
+    }
+    const std::size_t start = filled.find_first_not_of(L' ');
+    return start == std::wstring::npos ? std::wstring() : filled.substr(start);
 }

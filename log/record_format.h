@@ -23,11 +23,12 @@ constexpr std::size_t kMaxRecordLength = 1023;
 
 // `pattern` with its first "%s" replaced by `value`, inserted as text and
 // never read as a format. A result longer than `limit` characters is cut and
-// ends with "..." so that the shortening shows.
+// ends with "..." so that the shortening shows; the cut keeps a surrogate
+// pair whole, one unit short of the limit where it would split one.
 std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value,
                           std::size_t limit = kMaxRecordLength);
 
-// `text` with each control character (U+0000 to U+001F, and U+007F)
+// `text` with each control character (U+0000 to U+001F, U+007F and U+0085)
 // written as "\xHH", and the line and paragraph separators (U+2028, U+2029)
 // and each surrogate that is not half of a pair written as "\uHHHH", so that
 // no value can end a record's line early, start a record of its own in a
@@ -36,7 +37,8 @@ std::wstring FormatRecord(std::wstring_view pattern, std::wstring_view value,
 std::wstring ShowControlCharacters(std::wstring_view text);
 
 // `text` with the five characters that XML gives a meaning (& < > " ')
-// written as their entities.
+// written as their entities, and the two that XML forbids (U+FFFE, U+FFFF)
+// as "\uHHHH".
 std::wstring EscapeXml(std::wstring_view text);
 
 // When a record was written, as each log format shows it.
@@ -61,9 +63,19 @@ std::wstring RenderXmlRecord(const RecordStamp& stamp, std::int32_t number, LogL
 // The line echoed to standard output: the sender (empty), a colon and the
 // message.
 std::wstring RenderEchoLine(std::wstring_view message);
-// The tab-separated line handed to a line sink, at most `limit` - 1 characters.
+// The tab-separated line handed to a line sink, at most `limit` - 1 characters
+// (no limit when 0). A line cut short keeps whole characters and whole
+// escapes, and has no line end.
 std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                             std::wstring_view message, std::size_t limit);
+
+bool IsLeadSurrogate(wchar_t c);
+bool IsTrailSurrogate(wchar_t c);
+
+// A system message read without its inserts, with "%1" filled with `first`
+// (where the record knows it) and every other insert ("%2", "%1!s!", or
+// "%1" without `first`) left out, so that no record shows a bare "%1".
+std::wstring FillMessageInserts(std::wstring_view message, std::wstring_view first);
 
 extern const wchar_t kXmlHeader[];
 extern const wchar_t kXmlFooter[];

@@ -1,13 +1,17 @@
 #include "platform/system_error.h"
 
+#include "log/record_format.h"
+
 #include <iterator>
 
-std::wstring SystemErrorText(DWORD error)
+std::wstring SystemErrorText(DWORD error, std::wstring_view subject)
 {
     wchar_t text[512] = {};
     const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                                           0, text, static_cast<DWORD>(std::size(text)), nullptr);
-    std::wstring meaning(text, length);
+    // The inserts are filled here rather than by the system, which would
+    // read past the arguments of a message that has more than one.
+    std::wstring meaning = FillMessageInserts(std::wstring_view(text, length), subject);
     while (!meaning.empty() &&
            (meaning.back() == L'\n' || meaning.back() == L'\r' || meaning.back() == L' ' || meaning.back() == L'.')) {
         meaning.pop_back();

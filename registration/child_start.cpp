@@ -123,7 +123,8 @@ std::optional<DWORD> CreateChild(const wchar_t* commandLine, HANDLE output, cons
 // Elsewhere, and where the system refuses the job list, the child starts
 // suspended until it is in its job, so that nothing it starts escapes; where
 // no job can be had (a platform without nested jobs, inside an installer's
-// own job), it runs without one and can only be ended alone.
+// own job), it starts running at once, without one, and can only be ended
+// alone.
 bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child, StartReport& report)
 {
     UniqueHandle job = CreateChildJob();
@@ -141,16 +142,17 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child, 
         }
     }
     const ChildAttributes alone(output, nullptr);
-    report.notCreated = CreateChild(commandLine, output, alone, CREATE_SUSPENDED, child);
+    report.notCreated = CreateChild(commandLine, output, alone, job.IsValid() ? CREATE_SUSPENDED : 0, child);
     if (report.notCreated) {
         return false;
     }
-    if (job.IsValid()) {
-        if (Os().assignProcessToJobObject(job.Get(), child.process.Get())) {
-            child.job = std::move(job);
-        } else {
-            report.outsideJob = ::GetLastError();
-        }
+    if (!job.IsValid()) {
+        return true;
+    }
+    if (Os().assignProcessToJobObject(job.Get(), child.process.Get())) {
+        child.job = std::move(job);
+    } else {
+        report.outsideJob = ::GetLastError();
     }
     if (Os().resumeThread(child.thread.Get()) == static_cast<DWORD>(-1)) {
         // A child that never runs would be waited for until the time limit.

@@ -3,6 +3,7 @@
 #include "log/record_format.h"
 #include "log/installer_log.h"
 #include "registration/child_start.h"
+#include "registration/registration_command.h"
 #include "platform/os_calls.h"
 #include "platform/system_error.h"
 #include "platform/unique_handle.h"
@@ -38,36 +39,38 @@ bool CreateOutputPipe(Pipe& pipe)
     return Os().createPipe(pipe.readEnd.Receive(), pipe.writeEnd.Receive(), &attributes, 0) != FALSE;
 }
 
-// One record: what happened, the system's error code and its text, and
-// what the runner did about it.
-void LogSystemError(InstallerLog& log, std::wstring_view what, DWORD error, std::wstring_view consequence = {})
+// One record: what happened, the system's error code and its text (naming
+// the command's program where the text names a file), and what the runner
+// did about it.
+void LogSystemError(InstallerLog& log, std::wstring_view what, DWORD error, std::wstring_view program,
+                    std::wstring_view consequence = {})
 {
     std::wstring record(what);
-    record.append(L", error ").append(std::to_wstring(error)).append(L": ").append(SystemErrorText(error));
+    record.append(L", error ").append(std::to_wstring(error)).append(L": ").append(SystemErrorText(error, program));
     record.append(consequence);
     log.Write(LogLevel::INFO, FormatRecord(L"%s", record).c_str());
 }
 
 // Why a child could not be run, after the record that says it.
-void LogWhyNotStarted(InstallerLog& log, const StartReport& report)
+void LogWhyNotStarted(InstallerLog& log, const StartReport& report, std::wstring_view program)
 {
     if (report.notCreated) {
-        LogSystemError(log, L"QL Custom Action: the process could not be created", *report.notCreated);
+        LogSystemError(log, L"QL Custom Action: the process could not be created", *report.notCreated, program);
     } else if (report.notLetGo) {
         LogSystemError(log, L"QL Custom Action: the process was created suspended and could not be let go",
-                       *report.notLetGo, L"; it was ended");
+                       *report.notLetGo, program, L"; it was ended");
     }
 }
 
 // What the start of a child that ran fell back on, after its other records.
-void LogStartFallbacks(InstallerLog& log, const StartReport& report)
+void LogStartFallbacks(InstallerLog& log, const StartReport& report, std::wstring_view program)
 {
     if (report.notInJobAtOnce) {
         LogSystemError(log, L"QL Custom Action: the process could not be started inside its job",
-                       *report.notInJobAtOnce, L"; it was started suspended and put into its job afterwards");
+                       *report.notInJobAtOnce, program, L"; it was started suspended and put into its job afterwards");
     }
     if (report.outsideJob) {
-        LogSystemError(log, L"QL Custom Action: the process ran without a job", *report.outsideJob,
+        LogSystemError(log, L"QL Custom Action: the process ran without a job", *report.outsideJob, program,
                        L"; at the time limit it alone would be ended, not the processes it started");
     }
 }
@@ -172,10 +175,10 @@ CommandOutcome RunCommandLine(InstallerLog& log, const wchar_t* commandLine)
     StartReport report;
     if (!StartChild(commandLine, pipe.writeEnd.Get(), child, report)) {
         log.Write(LogLevel::INFO, L"QL Custom Action: Error could not create new Process");
-        LogWhyNotStarted(log, report);
+        LogWhyNotStarted(log, report, CommandProgram(commandLine));
         return {0, false};
     }
     const CommandOutcome outcome = FollowChild(log, child, pipe);
-    LogStartFallbacks(log, report);
+    LogStartFallbacks(log, report, CommandProgram(commandLine));
     return outcome;
 }

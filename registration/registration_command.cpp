@@ -54,6 +54,15 @@ bool IsUsableInstallFolder(std::wstring_view folder)
     return onDrive || IsUncPath(folder);
 }
 
+std::wstring_view CommandProgram(std::wstring_view commandLine)
+{
+    if (!commandLine.empty() && commandLine.front() == L'"') {
+        const std::size_t close = commandLine.find(L'"', 1);
+        return commandLine.substr(1, close == std::wstring_view::npos ? std::wstring_view::npos : close - 1);
+    }
+    return commandLine.substr(0, commandLine.find_first_of(L" \t"));
+}
+
 std::wstring_view RegistrationExitMeaning(std::int32_t exitCode)
 {
     switch (exitCode) {

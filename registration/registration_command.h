@@ -21,6 +21,10 @@ std::wstring BuildRegistrationCommand(std::wstring_view toolFolder, std::wstring
 // would resolve against whatever the current directory happens to be.
 bool IsUsableInstallFolder(std::wstring_view folder);
 
+// The program a command line starts: its first argument, without the quotes
+// around it.
+std::wstring_view CommandProgram(std::wstring_view commandLine);
+
 // What a non-zero exit code of the registration tool says went wrong. The
 // tool's codes name the step it stopped at: reading its arguments,
 // initialising OLE, loading the DLL, finding the registration function,

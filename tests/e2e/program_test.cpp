@@ -7,8 +7,9 @@
 #include "text/conversion.h"
 #include "text/narrow_text.h"
 
-#include <shlobj.h>
 #include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -24,8 +25,6 @@ const wchar_t kSystemClass[] = L"{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D01}";
 const wchar_t kInstallDirClass[] = L"{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}";
 const wchar_t kUsage[] =
     L"Valid Option not provided, usage : Postlude_WB_QL_install.exe install / uninstall \"C:\\Program Files\"";
-// Wine's processes hold administrator rights.
-const wchar_t kElevated[] = L"QL Custom Action: running with administrator rights";
 const wchar_t kFirstRelative[] =
     L"/My Quillora Projects/Corvane Quillora/Samples/Quillora Reimagined/Quillora_Reimagined.qlpj";
 const wchar_t kSecondRelative[] = L"/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj";
@@ -125,8 +124,9 @@ protected:
     std::vector<std::wstring> PostInstallRecords(const std::wstring& installDir, const std::wstring& dllFolder) const
     {
         std::vector<std::wstring> records = {L"Running Postlude on Post payload install.",
-                                             L" Start PostPayloadinstallPostlude", kElevated,
-                                             L"QL Custom Action:  In RegisterDlls function"};
+                                             L" Start PostPayloadinstallPostlude"};
+        Append(records, RightsRecordsOfThisToken());
+        records.emplace_back(L"QL Custom Action:  In RegisterDlls function");
         Append(records, Command(L"/s", systemX86_ + L"\\itcc.dll"));
         Append(records, {L"QL Custom Action: RegisterDlls ended",
                          L"QL Custom Action:  In installDirRegisterDlls function"});
@@ -209,8 +209,9 @@ TEST_F(ProgramTest, UninstallUnregistersOnlyTheInstallDirComponent)
 
     const std::wstring arguments = L"-uninstall 1 -installDir \"" + installDir_ + L"\\\\\"";
     EXPECT_EQ(Run(arguments), 0);
-    std::vector<std::wstring> records = {L"Running Postlude on uninstall.", L"Start uninstallPostlude", kElevated,
-                                         L"QL Custom Action:  In UnRegisterDlls function"};
+    std::vector<std::wstring> records = {L"Running Postlude on uninstall.", L"Start uninstallPostlude"};
+    Append(records, RightsRecordsOfThisToken());
+    records.emplace_back(L"QL Custom Action:  In UnRegisterDlls function");
     Append(records, Command(L"/s /u", installDir_ + L"\\Wrenfold\\Vantabox.dll"));
     Append(records, {L"QL Custom Action: UnRegisterDlls ended", L" End uninstallPostlude"});
     EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_ + L"\\", Lines(records), arguments));
@@ -378,6 +379,98 @@ TEST_F(ProgramTest, EchoPutsEveryRecordOnStandardOutputAndLeavesTheLogAsItIs)
     output.clear();
     EXPECT_EQ(RunProcessReadingOutput(CommandLine(PostInstallArguments()), TempFolder(), output).exitCode, 0);
     EXPECT_EQ(output, "");
+}
+
+// Started through the "runas" verb, as an installer that asks for elevation
+// starts it, the program gets an elevated token, says so and registers
+// machine-wide. (Started plainly it gets its parent's token, which the
+// whole-log tests expect: limited under Wine 10 as under UAC, elevated under
+// Wine 8.)
+// This process's value of an environment variable, changed for a while: a
+// program started through the shell takes this process's environment.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name)
+    {
+        wchar_t saved[32768] = {};
+        hadValue_ = GetEnvironmentVariableW(name, saved, 32768) != 0;
+        saved_ = saved;
+        SetEnvironmentVariableW(name, value.c_str());
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_, hadValue_ ? saved_.c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const wchar_t* name_;
+    std::wstring saved_;
+    bool hadValue_ = false;
+};
+
+TEST_F(ProgramTest, StartedElevatedItSaysItHasTheRightsAndRegisters)
+{
+    const ScopedVariable temp(L"TEMP", temp_);
+    const ScopedVariable tmp(L"TMP", temp_);
+    const std::wstring program = ProgramPath();
+    const std::wstring arguments = PostInstallArguments();
+    SHELLEXECUTEINFOW elevated{};
+    elevated.cbSize = sizeof elevated;
+    elevated.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    elevated.lpVerb = L"runas";
+    elevated.lpFile = program.c_str();
+    elevated.lpParameters = arguments.c_str();
+    elevated.nShow = SW_HIDE;
+    ASSERT_TRUE(ShellExecuteExW(&elevated)) << GetLastError();
+    ASSERT_NE(elevated.hProcess, nullptr);
+    const UniqueHandle process(elevated.hProcess);
+    ASSERT_EQ(WaitForSingleObject(process.Get(), 120000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(process.Get(), &code);
+    EXPECT_EQ(code, 0u);
+    const std::vector<std::wstring> messages = LogMessages(log_);
+    EXPECT_NE(std::find(messages.begin(), messages.end(), L"QL Custom Action: running with administrator rights"),
+              messages.end());
+    EXPECT_TRUE(IsRegistered(kSystemClass));
+    EXPECT_TRUE(IsRegistered(kInstallDirClass));
+}
+
+// A caller that reads the echo only once the program has ended (a script's
+// WaitForExit() before ReadToEnd()) holds the program in its write when the
+// pipe is full. The log file must already hold the record being echoed, so
+// that it shows how far the run got.
+TEST_F(ProgramTest, EchoThatNobodyReadsFindsTheRecordInTheFileAlready)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 1));
+    const UniqueHandle reader(readEnd);
+    UniqueHandle writer(writeEnd);
+    SetHandleInformation(reader.Get(), HANDLE_FLAG_INHERIT, 0);
+    const StartedProcess started =
+        StartProcess(CommandLine(L"-echo 1 " + PostInstallArguments()), TempFolder(), false, false, writer.Get());
+    writer.Reset();
+    ASSERT_TRUE(started.process.IsValid());
+    ASSERT_EQ(WaitForSingleObject(started.process.Get(), 3000), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the program ended: its output fitted into the pipe";
+    TerminateProcess(started.process.Get(), 999);
+    ASSERT_EQ(WaitForSingleObject(started.process.Get(), 5000), WAIT_OBJECT_0);
+    EndChildrenOf(GetProcessId(started.process.Get()));
+
+    std::string output;
+    char buffer[4096];
+    DWORD available = 0;
+    DWORD read = 0;
+    while (PeekNamedPipe(reader.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ReadFile(reader.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        output.append(buffer, read);
+    }
+    const std::wstring echoed = DecodeUtf16(output);
+    std::size_t wholeLines = 0;
+    for (std::size_t at = echoed.find(L"\r\n"); at != std::wstring::npos; at = echoed.find(L"\r\n", at + 2)) {
+        ++wholeLines;
+    }
+    EXPECT_EQ(LogMessages(log_).size(), wholeLines + 1) << "echoed: " << ::testing::PrintToString(echoed);
 }
 
 TEST_F(ProgramTest, FourStartedAtOnceRunThePassExactlyOnce)

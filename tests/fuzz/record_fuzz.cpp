@@ -1,13 +1,16 @@
 // Record rendering with arbitrary messages, levels and limits: each format
 // keeps the message whole (its control characters shown, so one line stays
-// one line) and its columns in place, the driver's formatting
-// never exceeds its limit, and the log's last-line search stays in its file.
+// one line) and its columns in place, every XML record is well-formed, the
+// driver's formatting and the line sink never exceed their limits and cut
+// only between whole characters and escapes, and the log's last-line search
+// stays in its file.
 #include "fuzz_support.h"
 #include "log/record_format.h"
 
 #include <algorithm>
 #include <iterator>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -34,7 +37,7 @@ bool IsOneCleanLine(std::wstring_view text)
 {
     for (std::size_t at = 0; at < text.size(); ++at) {
         const wchar_t c = text[at];
-        if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
+        if (c < 0x20 || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029) {
             return false;
         }
         if (IsSurrogate(c)) {
@@ -46,6 +49,46 @@ bool IsOneCleanLine(std::wstring_view text)
         }
     }
     return true;
+}
+
+// Well-formed XML for a record: only characters XML 1.0 allows (surrogates
+// in pairs), and every "&" the start of one of the five entities.
+bool IsWellFormedXmlText(std::wstring_view text)
+{
+    constexpr std::wstring_view kEntities[] = {L"&amp;", L"&lt;", L"&gt;", L"&quot;", L"&apos;"};
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const wchar_t c = text[at];
+        if ((c < 0x20 && c != L'\t' && c != L'\n' && c != L'\r') || c == 0xFFFE || c == 0xFFFF) {
+            return false;
+        }
+        if (IsSurrogate(c)) {
+            if (c > 0xDBFF || at + 1 >= text.size() || text[at + 1] < 0xDC00 || text[at + 1] > 0xDFFF) {
+                return false;
+            }
+            ++at;
+        }
+        if (c == L'&' && std::none_of(std::begin(kEntities), std::end(kEntities), [&](std::wstring_view entity) {
+                return text.compare(at, entity.size(), entity) == 0;
+            })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The lengths at which the shown form of `message` may be cut: after each
+// whole character or escape, as each is shown on its own.
+std::vector<std::size_t> ShownCutPoints(std::wstring_view message)
+{
+    std::vector<std::size_t> points{0};
+    for (std::size_t at = 0; at < message.size();) {
+        const bool pair = message[at] >= 0xD800 && message[at] <= 0xDBFF && at + 1 < message.size() &&
+                          message[at + 1] >= 0xDC00 && message[at + 1] <= 0xDFFF;
+        const std::size_t length = pair ? 2 : 1;
+        points.push_back(points.back() + ShowControlCharacters(message.substr(at, length)).size());
+        at += length;
+    }
+    return points;
 }
 
 void CheckRecords(FuzzedDataProvider& data)
@@ -85,12 +128,21 @@ void CheckRecords(FuzzedDataProvider& data)
     FUZZ_REQUIRE(EndsWith(xml, L"\t\t<message>" + EscapeXml(shown) + L"</message>\r\n\t</LogUnit>\r\n"));
     // Markup only where the format puts it: the message adds none.
     FUZZ_REQUIRE(std::count(xml.begin(), xml.end(), L'<') == 4);
+    FUZZ_REQUIRE(IsWellFormedXmlText(xml));
 
     const std::wstring unlimited = RenderSinkLine(stamp, number, level, message, 0);
     FUZZ_REQUIRE(EndsWith(unlimited, L"\t" + shown + L"\r\n"));
     const std::wstring sink = RenderSinkLine(stamp, number, level, message, limit);
     FUZZ_REQUIRE(limit == 0 || sink.size() < limit);
     FUZZ_REQUIRE(unlimited.compare(0, sink.size(), sink) == 0);
+    // Cut short, the line ends between whole characters or escapes, or
+    // inside the columns before the message.
+    if (sink != unlimited) {
+        const std::size_t columns = unlimited.size() - shown.size() - 2;
+        const std::vector<std::size_t> points = ShownCutPoints(message);
+        FUZZ_REQUIRE(sink.size() <= columns ||
+                     std::binary_search(points.begin(), points.end(), sink.size() - columns));
+    }
 }
 
 void CheckFormatRecord(FuzzedDataProvider& data)
@@ -107,9 +159,13 @@ void CheckFormatRecord(FuzzedDataProvider& data)
     if (whole.size() <= limit || limit < 3) {
         FUZZ_REQUIRE(record == whole);
     } else {
-        FUZZ_REQUIRE(record.size() == limit);
+        // One unit short where the limit would split a pair.
+        const std::size_t kept = record.size() - 3;
+        const bool splitsPair = limit > 3 && whole[limit - 4] >= 0xD800 && whole[limit - 4] <= 0xDBFF &&
+                                whole[limit - 3] >= 0xDC00 && whole[limit - 3] <= 0xDFFF;
+        FUZZ_REQUIRE(kept == (splitsPair ? limit - 4 : limit - 3));
         FUZZ_REQUIRE(EndsWith(record, L"..."));
-        FUZZ_REQUIRE(whole.compare(0, limit - 3, record, 0, limit - 3) == 0);
+        FUZZ_REQUIRE(whole.compare(0, kept, record, 0, kept) == 0);
     }
 }
 

@@ -13,14 +13,23 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The test components and COM client that the prefix's registration tool takes.
 components=$(component_folder "$build" "$prefix")
 
-user_dir="$prefix/drive_c/users/$(id -un)"
-log="$user_dir/Temp/QLPostlude.log"
-recent="$user_dir/AppData/Roaming/Corvane/Quillora/recent_projects.json"
+# The user's temporary and application data folders, as the prefix has them
+# (the program takes TMP first, as GetTempPathW does).
+log="$(prefix_folder "$loader" TMP)/QLPostlude.log"
+recent="$(prefix_folder "$loader" APPDATA)/Corvane/Quillora/recent_projects.json"
 # shellcheck disable=SC2034 # read by the scripts that source this
 system_class="{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D01}"
 # shellcheck disable=SC2034
 product_class="{5B0C1E2A-7D43-4C8B-9E61-2F3A4B5C6D02}"
 failures=0
+# shellcheck disable=SC2034 # read by the scripts that source this
+# Wine's major version: Wine 10 starts programs with a limited token, as
+# Windows does under UAC, where Wine 8 gives every process an elevated one.
+wine_major=$("$loader" --version | sed -n 's/^wine-\([0-9]*\).*/\1/p')
+# shellcheck disable=SC2034
+elevated="QL Custom Action: running with administrator rights"
+# shellcheck disable=SC2034
+limited="QL Custom Action: running without administrator rights"
 
 windows_path() { echo "Z:$1" | tr / '\\'; }
 check() {

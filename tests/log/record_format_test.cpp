@@ -50,8 +50,9 @@ TEST(TextRecord, ControlCharactersOfAMessageAreShownNeverWritten)
     EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"InstallDir is " + forged).substr(39),
               L"InstallDir is C:\\App\\x0D\\x0A12/07/26  11:26:03   INFO              forged\r\n");
     EXPECT_EQ(ShowControlCharacters(std::wstring(L"\x01\t\x7F\x00A0", 4)), L"\\x01\\x09\\x7F\x00A0");
-    // A narrow record shows the UTF-8 bytes of "\x00C5" and "\x00D8" as characters, 0x85 and 0x98 among them.
-    EXPECT_EQ(ShowControlCharacters(L"C:\\\x00C3\x0085 \x00C3\x0098 \x4E2D"), L"C:\\\x00C3\x0085 \x00C3\x0098 \x4E2D");
+    // A narrow record shows the UTF-8 bytes of "\x00C5" and "\x00D8" as characters, 0x85 and 0x98 among
+    // them; 0x85 is NEXT LINE, a line break to Unicode readers, and is shown by the byte it stands for.
+    EXPECT_EQ(ShowControlCharacters(L"C:\\\x00C3\x0085 \x00C3\x0098 \x4E2D"), L"C:\\\x00C3\\x85 \x00C3\x0098 \x4E2D");
     // Readers that break lines on the separators would see a record in two;
     // a lone surrogate makes the whole file invalid UTF-16. A pair stays.
     EXPECT_EQ(RenderTextRecord(Stamp(), LogLevel::INFO, L"C:\\a\x2028" L"12/07/26  11:26:03   INFO  x\x2029").substr(39),
@@ -75,6 +76,8 @@ TEST(XmlRecord, HasTwentyDigitIdAndEscapedMessage)
     EXPECT_EQ(forged.find(L"</message>"), forged.rfind(L"</message>"));
     EXPECT_EQ(forged.find(L"<LogUnit"), 1u);
     EXPECT_EQ(forged.rfind(L"<LogUnit"), 1u);
+    // XML 1.0 allows these two nowhere; a manifest that holds one does not parse.
+    EXPECT_EQ(EscapeXml(L"a\xFFFE" L"b\xFFFF"), L"a\\uFFFEb\\uFFFF");
 }
 
 TEST(SinkLine, IsTabSeparatedAndBounded)
@@ -82,6 +85,20 @@ TEST(SinkLine, IsTabSeparatedAndBounded)
     EXPECT_EQ(RenderSinkLine(Stamp(), 12, LogLevel::INFO, L"m", 4096),
               L"17966427930000000012\t INFO          \t12/07/26\t11:26:03:007\t\tm\r\n");
     EXPECT_EQ(RenderSinkLine(Stamp(), 1, LogLevel::INFO, std::wstring(5000, L'x'), 4096).size(), 4095u);
+}
+
+// A cut line keeps whole escapes and whole pairs: half of "\x0A" or a lone
+// half of a pair would say something the message never held.
+TEST(SinkLine, CutKeepsWholeCharactersAndEscapes)
+{
+    const std::size_t prefix = RenderSinkLine(Stamp(), 1, LogLevel::INFO, L"", 0).size() - 2;
+    const std::wstring escapes = RenderSinkLine(Stamp(), 1, LogLevel::INFO, L"ab\n\n", prefix + 5);
+    EXPECT_EQ(escapes.substr(prefix), L"ab");
+    const std::wstring pair = RenderSinkLine(Stamp(), 1, LogLevel::INFO, L"ab\xD83D\xDE00", prefix + 4);
+    EXPECT_EQ(pair.substr(prefix), L"ab");
+    // A line that just fits keeps its line end; one unit more and it loses it whole, never half.
+    EXPECT_EQ(RenderSinkLine(Stamp(), 1, LogLevel::INFO, L"ab", prefix + 5).substr(prefix), L"ab\r\n");
+    EXPECT_EQ(RenderSinkLine(Stamp(), 1, LogLevel::INFO, L"ab", prefix + 4).substr(prefix), L"ab");
 }
 
 std::string Utf16(const std::wstring& text)
@@ -126,6 +143,25 @@ TEST(RecordFormatting, ShortensVisiblyToTheLimit)
 
     const std::wstring exact(kMaxRecordLength - 22, L'b');
     EXPECT_EQ(FormatRecord(L"Commandline passed is %s", exact), L"Commandline passed is " + exact);
+}
+
+// A long command line with an emoji where the cut falls keeps no half of it.
+TEST(RecordFormatting, ShortensBeforeAPairItWouldSplit)
+{
+    const std::wstring value = std::wstring(9, L'a') + L"\xD83D\xDE00" + std::wstring(10, L'b');
+    EXPECT_EQ(FormatRecord(L"%s", value, 13), L"aaaaaaaaa...");
+    EXPECT_EQ(FormatRecord(L"%s", value, 14), L"aaaaaaaaa\xD83D\xDE00...");
+}
+
+TEST(MessageInserts, NameTheSubjectOrLeaveNoPlaceholder)
+{
+    EXPECT_EQ(FillMessageInserts(L"%1 is not a valid Win32 application", L"C:\\w\\regsvr32.exe"),
+              L"C:\\w\\regsvr32.exe is not a valid Win32 application");
+    EXPECT_EQ(FillMessageInserts(L"%1 is not a valid Win32 application", L""), L"is not a valid Win32 application");
+    EXPECT_EQ(FillMessageInserts(L"The %1 application cannot be run in %2 mode", L"x"),
+              L"The x application cannot be run in mode");
+    EXPECT_EQ(FillMessageInserts(L"Access is denied, 100%", L"x"), L"Access is denied, 100%");
+    EXPECT_EQ(FillMessageInserts(L"file %1!s! at %12", L"x"), L"file x at");
 }
 
 } // namespace

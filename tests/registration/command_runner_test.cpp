@@ -252,6 +252,61 @@ TEST(CommandRunner, ChildStartsInItsJobAtOnceOrSuspendedUntilItIsIn)
     }
 }
 
+HANDLE WINAPI NoJobObject(LPSECURITY_ATTRIBUTES, LPCWSTR)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
+DWORD WINAPI FailResume(HANDLE);
+
+// Without a job to put it in, a child created suspended would gain nothing
+// and stay suspended for nothing if the runner could not let it go.
+TEST(CommandRunner, ChildWithoutAJobStartsRunning)
+{
+    g_creations.clear();
+    LogCapture capture(L"runner-nojob");
+    {
+        ScopedOsOverride os;
+        os->createJobObject = NoJobObject;
+        os->createProcess = RecordedCreateProcess;
+        os->resumeThread = FailResume;
+        EXPECT_EQ(ExecuteCommandLine(capture.Log(), FakeTool(L"exit 3").c_str()), 3);
+    }
+    ASSERT_EQ(g_creations.size(), 1u);
+    EXPECT_EQ(g_creations[0].flags & CREATE_SUSPENDED, 0u);
+    Messages expected = Ran(3);
+    expected.push_back(SystemError(L"QL Custom Action: the process ran without a job", ERROR_ACCESS_DENIED,
+                                   L"; at the time limit it alone would be ended, not the processes it started"));
+    EXPECT_EQ(capture.Messages(), expected);
+}
+
+BOOL WINAPI NoWin32Application(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
+                               LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)
+{
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    return FALSE;
+}
+
+// A file that is no program (Wine says only "File not found" of one, so the
+// call fails as Windows fails it): the system's text names the file where it
+// says "%1".
+TEST(CommandRunner, FileThatIsNoProgramIsNamedInTheSystemsText)
+{
+    const std::wstring file = L"C:\\Program Files\\Sample Product\\not-a-program.exe";
+    LogCapture capture(L"runner-no-program");
+    {
+        ScopedOsOverride os;
+        os->createProcess = NoWin32Application;
+        ExecuteCommandLine(capture.Log(), (L"\"" + file + L"\" /s x").c_str());
+    }
+    const Messages messages = capture.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], L"QL Custom Action: Error could not create new Process");
+    EXPECT_NE(messages[1].find(file), std::wstring::npos) << messages[1];
+    EXPECT_EQ(messages[1].find(L"%1"), std::wstring::npos) << messages[1];
+}
+
 // Where no job can be had (nested jobs before Windows 8), the child alone is
 // ended.
 TEST(CommandRunner, ChildOutsideAJobIsEndedAloneAtTheLimit)

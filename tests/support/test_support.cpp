@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cwctype>
 #include <map>
 #include <stdexcept>
@@ -411,6 +412,38 @@ bool RunsUnderWine()
 {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+int WineMajorVersion()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    using VersionCall = const char*(__cdecl*)();
+    const FARPROC address = ntdll != nullptr ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
+    const auto version = reinterpret_cast<VersionCall>(reinterpret_cast<void*>(address));
+    return version == nullptr ? 0 : std::atoi(version());
+}
+
+bool ThisProcessIsElevated()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    const UniqueHandle owner(token);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+std::vector<std::wstring> RightsRecordsOfThisToken()
+{
+    if (ThisProcessIsElevated()) {
+        return {L"QL Custom Action: running with administrator rights"};
+    }
+    return {L"QL Custom Action: running without administrator rights",
+            L"QL Custom Action: warning: machine-wide registration will likely fail unless the installer runs this "
+            L"program elevated"};
 }
 
 unsigned EndChildrenOf(unsigned long parentId)

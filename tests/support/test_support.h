@@ -100,6 +100,18 @@ struct ProcessResult {
 // Whether these tests run under Wine rather than Windows (its ntdll says so).
 bool RunsUnderWine();
 
+// The major version of the Wine these tests run under (8, 10, ...), 0 on Windows.
+int WineMajorVersion();
+
+// Whether this process's token is elevated, read from the token itself:
+// Wine 8 gives every process an elevated one, Wine 10 and Windows under UAC
+// a limited one unless the process was started elevated.
+bool ThisProcessIsElevated();
+
+// The records a pass starts with about its rights, for a program that runs
+// with this process's token.
+std::vector<std::wstring> RightsRecordsOfThisToken();
+
 // Ends, by their ids, the processes that the process `parentId` started and
 // left running, after it has looked at them: returns how many were left
 // suspended, which would have waited for ever, holding whatever they
