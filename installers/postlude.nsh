@@ -36,9 +36,10 @@ Var KeptAside
 ; waits. With -echo it writes each record of its log to its output, as UTF-16
 ; after a byte-order mark, which nsExec::ExecToLog reads as such and shows in
 ; the installer's details as it comes, letters outside ASCII included.
-; $INSTDIR has no trailing backslash, and the action expects one. The
-; backslash is doubled so that the closing quote stays a quote when the
-; action splits its command line. Leaves in $0 the action's exit code, or
+; $INSTDIR has no trailing backslash; the action takes the folder with or
+; without one, and one is added so that the folder reads as a folder. It is
+; doubled so that the closing quote stays a quote when the action splits its
+; command line. Leaves in $0 the action's exit code, or
 ; "error" when it could not be started at all.
 !macro RUN_ACTION PASS
     ; From a folder outside the product: what the action starts inherits it,
