@@ -49,7 +49,7 @@ private:
 };
 
 struct LocalFreeDeleter {
-    void operator()(wchar_t** arguments) const { ::LocalFree(arguments); }
+    void operator()(wchar_t** arguments) const { ::LocalFree(static_cast<HLOCAL>(arguments)); }
 };
 
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine)

@@ -31,16 +31,16 @@ public:
             list_ = nullptr;
             return;
         }
-        if (!Os().updateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited_,
-                                            sizeof inherited_, nullptr, nullptr)) {
+        if (!Os().updateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                            static_cast<void*>(&inherited_), sizeof inherited_, nullptr, nullptr)) {
             jobListError_ = ::GetLastError();
             ::DeleteProcThreadAttributeList(list_);
             list_ = nullptr;
             return;
         }
         if (job_ != nullptr) {
-            startsInJob_ = Os().updateProcThreadAttribute(list_, 0, kJobListAttribute, &job_, sizeof job_, nullptr,
-                                                          nullptr) != FALSE;
+            startsInJob_ = Os().updateProcThreadAttribute(list_, 0, kJobListAttribute, static_cast<void*>(&job_),
+                                                          sizeof job_, nullptr, nullptr) != FALSE;
             jobListError_ = startsInJob_ ? 0 : ::GetLastError();
         }
     }

@@ -1,5 +1,8 @@
 #include "registration/registration_command.h"
 
+#include <algorithm>
+#include <string_view>
+
 std::wstring BuildRegistrationCommand(std::wstring_view toolFolder, std::wstring_view switches,
                                       std::wstring_view dllPath)
 {
@@ -15,12 +18,9 @@ namespace {
 
 bool HoldsCharacterNoFileNameHolds(std::wstring_view folder)
 {
-    for (const wchar_t character : folder) {
-        if (character < L' ' || std::wstring_view(L"\"<>|*?").find(character) != std::wstring_view::npos) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(folder.begin(), folder.end(), [](wchar_t character) {
+        return character < L' ' || std::wstring_view(L"\"<>|*?").find(character) != std::wstring_view::npos;
+    });
 }
 
 bool IsDriveLetter(wchar_t character)

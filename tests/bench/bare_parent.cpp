@@ -49,7 +49,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE);
     }
     const int result = RunEach(count - 1, arguments + 1);
-    LocalFree(arguments);
+    LocalFree(static_cast<HLOCAL>(arguments));
     return result;
 }
 #else

@@ -297,10 +297,11 @@ TEST_F(ProgramTest, NoLoggedRunEndsWithMinusOneAndLeavesNoLog)
     CloseHandle(mutex);
     EXPECT_FALSE(FileExists(log_));
 
-    HANDLE holder = CreateFileW(log_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(Run(L"-Post_install 1"), -1);
-    CloseHandle(holder);
+    {
+        const UniqueHandle holder(CreateFileW(log_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(holder.IsValid());
+        EXPECT_EQ(Run(L"-Post_install 1"), -1);
+    }
     EXPECT_EQ(ReadBytes(log_), "");
     EXPECT_FALSE(IsRegistered(kSystemClass));
 }
@@ -337,8 +338,21 @@ TEST_F(ProgramTest, FailOnErrorEndsAFailedRegistrationWith1603ButNeverARemoval)
 {
     const std::wstring dll = installDir_ + L"\\Wrenfold\\Vantabox.dll";
     ASSERT_TRUE(CopyFileW((ComponentFolder() + L"\\RefusesRegistration.dll").c_str(), dll.c_str(), FALSE));
+    // Wine, on a busy machine, now and then refuses to start a process inside
+    // its job (error 1359) and the runner falls back and says so: a record of
+    // one run that the other need not have, left out of both.
+    const auto withoutStartFallbacks = [](std::vector<std::wstring> messages) {
+        messages.erase(std::remove_if(messages.begin(), messages.end(),
+                                      [](const std::wstring& message) {
+                                          return message.rfind(L"QL Custom Action: the process could not be "
+                                                               L"started inside its job",
+                                                               0) == 0;
+                                      }),
+                       messages.end());
+        return messages;
+    };
     EXPECT_EQ(Run(PostInstallArguments()), 0);
-    const std::vector<std::wstring> without = LogMessages(log_);
+    const std::vector<std::wstring> without = withoutStartFallbacks(LogMessages(log_));
     DeleteFileW(log_.c_str());
 
     const std::wstring arguments = PostInstallArguments() + L" -failOnError 1";
@@ -347,7 +361,7 @@ TEST_F(ProgramTest, FailOnErrorEndsAFailedRegistrationWith1603ButNeverARemoval)
     std::vector<std::wstring> expected = without;
     expected.back() = L"Commandline passed is " + arguments;
     expected.emplace_back(L"QL Custom Action: 1 registration did not succeed, exit code 1603");
-    EXPECT_EQ(LogMessages(log_), expected);
+    EXPECT_EQ(withoutStartFallbacks(LogMessages(log_)), expected);
 
     // A removal is never failed, even when its unregistration fails.
     DeleteFileW(dll.c_str());

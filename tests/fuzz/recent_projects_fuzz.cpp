@@ -4,6 +4,7 @@
 #include "seeding/recent_projects_rewrite.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -66,7 +67,7 @@ bool EveryLineEndsWithCrLf(std::string_view text)
 // A token in the output must overlap a path that the rewrite inserted.
 bool EveryTokenCameFromAPath(const Rewrite& rewrite)
 {
-    for (const std::string_view token : {kFirstToken, kSecondToken}) {
+    const auto everyOccurrenceOverlaps = [&rewrite](std::string_view token) {
         for (std::size_t at = rewrite.text.find(token); at != std::string::npos;
              at = rewrite.text.find(token, at + 1)) {
             bool overlaps = false;
@@ -77,8 +78,10 @@ bool EveryTokenCameFromAPath(const Rewrite& rewrite)
                 return false;
             }
         }
-    }
-    return true;
+        return true;
+    };
+    const std::string_view tokens[] = {kFirstToken, kSecondToken};
+    return std::all_of(std::begin(tokens), std::end(tokens), everyOccurrenceOverlaps);
 }
 
 // A Windows path can't hold a control character, so a sample path never

@@ -96,7 +96,7 @@ TEST(CommandRunner, RunsA1023CharacterCommandAndRefusesLongerOnes)
     command.push_back(L' ');
     EXPECT_EQ(ExecuteCommandLine(capture.Log(), command.c_str()), -1);
     Messages expected = Ran(5);
-    expected.push_back(L"QL Custom Action: command line not run, it is 1024 characters long and at most 1023 fit");
+    expected.emplace_back(L"QL Custom Action: command line not run, it is 1024 characters long and at most 1023 fit");
     EXPECT_EQ(capture.Messages(), expected);
 }
 

@@ -39,7 +39,7 @@ protected:
         Messages records = {L"QL Custom Action:  In UpdateAppDataFile function", appData_,
                             Slashed(documents_) + kFirstRelative, Slashed(documents_) + kSecondRelative};
         records.insert(records.end(), middle.begin(), middle.end());
-        records.push_back(L"QL Custom Action: UpdateAppDataFile ended");
+        records.emplace_back(L"QL Custom Action: UpdateAppDataFile ended");
         return records;
     }
 
