@@ -41,6 +41,8 @@ std::wstring TimeWithMilliseconds(const RecordStamp& stamp)
 
 } // namespace
 
+namespace {
+
 bool IsLeadSurrogate(wchar_t c)
 {
     return c >= 0xD800 && c <= 0xDBFF;
@@ -51,8 +53,6 @@ bool IsTrailSurrogate(wchar_t c)
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
-namespace {
-
 void AppendHex(std::wstring& to, unsigned value, int digits)
 {
     constexpr wchar_t kHex[] = L"0123456789ABCDEF";
@@ -61,9 +61,9 @@ void AppendHex(std::wstring& to, unsigned value, int digits)
     }
 }
 
-// The character at `at` as a record shows it (one unit, a pair, or an
-// escape); `length` is how many units of `text` it takes.
-std::wstring ShownCharacter(std::wstring_view text, std::size_t at, std::size_t& length)
+// Appends the character at `at` as a record shows it (one unit, a pair, or
+// an escape); returns how many units of `text` it takes.
+std::size_t AppendShownCharacter(std::wstring& to, std::wstring_view text, std::size_t at)
 {
     // C0, DEL and NEXT LINE (U+0085) among the controls: the narrow records
     // show each UTF-8 byte of a path as one character, so the other units
@@ -71,35 +71,35 @@ std::wstring ShownCharacter(std::wstring_view text, std::size_t at, std::size_t&
     // names the byte that NEXT LINE stands for.
     const auto isControl = [](wchar_t c) { return c < 0x20 || c == 0x7F || c == 0x85; };
     const wchar_t c = text[at];
-    length = 1;
-    std::wstring shown;
     if (isControl(c)) {
-        shown.append(L"\\x");
-        AppendHex(shown, c, 2);
+        to.append(L"\\x");
+        AppendHex(to, c, 2);
     } else if (IsLeadSurrogate(c) && at + 1 < text.size() && IsTrailSurrogate(text[at + 1])) {
-        shown.append(text.substr(at, 2));
-        length = 2;
+        to.append(text.substr(at, 2));
+        return 2;
     } else if (IsLeadSurrogate(c) || IsTrailSurrogate(c) || c == 0x2028 || c == 0x2029) {
-        shown.append(L"\\u");
-        AppendHex(shown, c, 4);
+        to.append(L"\\u");
+        AppendHex(to, c, 4);
     } else {
-        shown.push_back(c);
+        to.push_back(c);
     }
-    return shown;
+    return 1;
 }
 
 // Appends `text` as a record shows it to `to`, a whole character or escape
-// at a time, while `to` stays within `maxLength` units.
-void AppendShown(std::wstring& to, std::wstring_view text, std::size_t maxLength)
+// at a time, while `to` stays within `maxLength` units; returns whether all
+// of it fitted.
+bool AppendShown(std::wstring& to, std::wstring_view text, std::size_t maxLength)
 {
-    std::size_t length = 0;
-    for (std::size_t at = 0; at < text.size(); at += length) {
-        const std::wstring shown = ShownCharacter(text, at, length);
-        if (to.size() + shown.size() > maxLength) {
-            return;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t before = to.size();
+        at += AppendShownCharacter(to, text, at);
+        if (to.size() > maxLength) {
+            to.resize(before);
+            return false;
         }
-        to.append(shown);
     }
+    return true;
 }
 
 } // namespace
@@ -202,16 +202,15 @@ std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLe
     line.append(L"\t").append(TimeWithMilliseconds(stamp));
     line.append(L"\t").append(kSender);
     line.append(L"\t");
-    const std::wstring shown = ShowControlCharacters(message);
-    if (limit == 0 || line.size() + shown.size() + 2 < limit) {
-        return line.append(shown).append(L"\r\n");
-    }
-    // Cut short: whole characters and whole escapes only, without a line end.
-    if (line.size() >= limit - 1) {
+    if (limit > 0 && line.size() >= limit - 1) {
         line.resize(limit - 1);
         return line;
     }
-    AppendShown(line, message, limit - 1);
+    // Cut short, the line keeps whole characters and whole escapes, without a line end.
+    const bool whole = AppendShown(line, message, limit == 0 ? std::wstring::npos : limit - 1);
+    if (whole && (limit == 0 || line.size() + 2 < limit)) {
+        line.append(L"\r\n");
+    }
     return line;
 }
 

@@ -69,9 +69,6 @@ std::wstring RenderEchoLine(std::wstring_view message);
 std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                             std::wstring_view message, std::size_t limit);
 
-bool IsLeadSurrogate(wchar_t c);
-bool IsTrailSurrogate(wchar_t c);
-
 // A system message read without its inserts, with "%1" filled with `first`
 // (where the record knows it) and every other insert ("%2", "%1!s!", or
 // "%1" without `first`) left out, so that no record shows a bare "%1".
