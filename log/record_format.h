@@ -69,11 +69,6 @@ std::wstring RenderEchoLine(std::wstring_view message);
 std::wstring RenderSinkLine(const RecordStamp& stamp, std::int32_t number, LogLevel level,
                             std::wstring_view message, std::size_t limit);
 
-// A system message read without its inserts, with "%1" filled with `first`
-// (where the record knows it) and every other insert ("%2", "%1!s!", or
-// "%1" without `first`) left out, so that no record shows a bare "%1".
-std::wstring FillMessageInserts(std::wstring_view message, std::wstring_view first);
-
 extern const wchar_t kXmlHeader[];
 extern const wchar_t kXmlFooter[];
 

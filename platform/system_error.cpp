@@ -1,6 +1,6 @@
 #include "platform/system_error.h"
 
-#include "log/record_format.h"
+#include "text/message_inserts.h"
 
 #include <iterator>
 

@@ -450,10 +450,28 @@ TEST_F(ProgramTest, StartedElevatedItSaysItHasTheRightsAndRegisters)
     EXPECT_TRUE(IsRegistered(kInstallDirClass));
 }
 
+// What the pipe holds, left in it.
+std::string PeekPipe(HANDLE reader)
+{
+    DWORD available = 0;
+    if (!PeekNamedPipe(reader, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
+        return std::string();
+    }
+    std::string bytes(available, '\0');
+    DWORD peeked = 0;
+    if (!PeekNamedPipe(reader, &bytes[0], available, &peeked, nullptr, nullptr)) {
+        return std::string();
+    }
+    bytes.resize(peeked);
+    return bytes;
+}
+
 // A caller that reads the echo only once the program has ended (a script's
 // WaitForExit() before ReadToEnd()) holds the program in its write when the
 // pipe is full. The log file must already hold the record being echoed, so
-// that it shows how far the run got.
+// that it shows how far the run got. The pipe holds one byte, less than any
+// record: once any of the echo is in it, the program is in a write that
+// can't finish until someone reads, and the test ends it there.
 TEST_F(ProgramTest, EchoThatNobodyReadsFindsTheRecordInTheFileAlready)
 {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
@@ -467,21 +485,20 @@ TEST_F(ProgramTest, EchoThatNobodyReadsFindsTheRecordInTheFileAlready)
         StartProcess(CommandLine(L"-echo 1 " + PostInstallArguments()), TempFolder(), false, false, writer.Get());
     writer.Reset();
     ASSERT_TRUE(started.process.IsValid());
-    ASSERT_EQ(WaitForSingleObject(started.process.Get(), 3000), static_cast<DWORD>(WAIT_TIMEOUT))
-        << "the program ended: its output fitted into the pipe";
-    TerminateProcess(started.process.Get(), 999);
-    ASSERT_EQ(WaitForSingleObject(started.process.Get(), 5000), WAIT_OBJECT_0);
-    EndChildrenOf(GetProcessId(started.process.Get()));
-
-    std::string output;
-    char buffer[4096];
-    DWORD available = 0;
-    DWORD read = 0;
-    while (PeekNamedPipe(reader.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
-           ReadFile(reader.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        output.append(buffer, read);
+    const ULONGLONG start = GetTickCount64();
+    bool held = false;
+    bool ended = false;
+    while (!held && !ended && GetTickCount64() - start < 120000) {
+        held = !PeekPipe(reader.Get()).empty();
+        ended = WaitForSingleObject(started.process.Get(), held ? 0 : 10) == WAIT_OBJECT_0;
     }
-    const std::wstring echoed = DecodeUtf16(output);
+    TerminateProcess(started.process.Get(), 999);
+    ASSERT_EQ(WaitForSingleObject(started.process.Get(), 30000), WAIT_OBJECT_0);
+    EndChildrenOf(GetProcessId(started.process.Get()));
+    ASSERT_FALSE(ended) << "the program ended: its output fitted into the pipe";
+    ASSERT_TRUE(held) << "the program was never seen inside a write";
+
+    const std::wstring echoed = DecodeUtf16(PeekPipe(reader.Get()));
     std::size_t wholeLines = 0;
     for (std::size_t at = echoed.find(L"\r\n"); at != std::wstring::npos; at = echoed.find(L"\r\n", at + 2)) {
         ++wholeLines;
@@ -489,26 +506,55 @@ TEST_F(ProgramTest, EchoThatNobodyReadsFindsTheRecordInTheFileAlready)
     EXPECT_EQ(LogMessages(log_).size(), wholeLines + 1) << "echoed: " << ::testing::PrintToString(echoed);
 }
 
-TEST_F(ProgramTest, FourStartedAtOnceRunThePassExactlyOnce)
+// Copies started while one is inside its pass must end without running
+// theirs. The first copy is held in the registration of its second
+// component until the other three have ended, so that the four overlap
+// whatever the scheduler does; the three are let go together, so that they
+// also race each other for the guard. They log to a temporary folder of
+// their own, so that only the guard, not the first copy's hold on its log
+// file, can keep them from running.
+TEST_F(ProgramTest, CopiesStartedWhileOneRunsEndWithoutRunningThePass)
 {
     WriteBytes(recentProjects_, "QLPJ1\n");
-    std::vector<StartedProcess> copies;
-    for (int copy = 0; copy < 4; ++copy) {
-        copies.push_back(StartProcess(CommandLine(PostInstallArguments()), TempFolder(), true));
-        ASSERT_TRUE(copies.back().process.IsValid());
+    ASSERT_TRUE(CopyFileW((ComponentFolder() + L"\\HeldVantabox.dll").c_str(),
+                          (installDir_ + L"\\Wrenfold\\Vantabox.dll").c_str(), FALSE));
+    const UniqueHandle entered(CreateEventW(nullptr, TRUE, FALSE, L"ql-held-registration-entered"));
+    const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, L"ql-held-registration-release"));
+    ASSERT_TRUE(entered.IsValid() && release.IsValid());
+    const StartedProcess first = StartProcess(CommandLine(PostInstallArguments()), TempFolder());
+    ASSERT_TRUE(first.process.IsValid());
+    const HANDLE enteredOrEnded[] = {entered.Get(), first.process.Get()};
+    const DWORD firstState = WaitForMultipleObjects(2, enteredOrEnded, FALSE, 120000);
+
+    const std::wstring othersTemp = MakeScratchFolder(L"e2e-temp-others");
+    std::vector<std::int32_t> othersExitCodes;
+    if (firstState == WAIT_OBJECT_0) {
+        std::vector<StartedProcess> others;
+        for (int copy = 0; copy < 3; ++copy) {
+            others.push_back(StartProcess(CommandLine(PostInstallArguments()),
+                                          {{L"TEMP", othersTemp}, {L"TMP", othersTemp}}, true));
+        }
+        for (const StartedProcess& copy : others) {
+            ResumeThread(copy.thread.Get());
+        }
+        for (const StartedProcess& copy : others) {
+            DWORD code = 999;
+            if (WaitForSingleObject(copy.process.Get(), 120000) == WAIT_OBJECT_0) {
+                GetExitCodeProcess(copy.process.Get(), &code);
+            } else {
+                TerminateProcess(copy.process.Get(), 999);
+            }
+            othersExitCodes.push_back(static_cast<std::int32_t>(code));
+        }
     }
-    for (const StartedProcess& copy : copies) {
-        ResumeThread(copy.thread.Get());
-    }
-    std::vector<std::int32_t> exitCodes;
-    for (const StartedProcess& copy : copies) {
-        ASSERT_EQ(WaitForSingleObject(copy.process.Get(), 120000), WAIT_OBJECT_0);
-        DWORD code = 0;
-        GetExitCodeProcess(copy.process.Get(), &code);
-        exitCodes.push_back(static_cast<std::int32_t>(code));
-    }
-    std::sort(exitCodes.begin(), exitCodes.end());
-    EXPECT_EQ(exitCodes, (std::vector<std::int32_t>{-1, -1, -1, 0}));
+    SetEvent(release.Get());
+    ASSERT_EQ(WaitForSingleObject(first.process.Get(), 120000), WAIT_OBJECT_0);
+    ASSERT_EQ(firstState, WAIT_OBJECT_0) << "the first copy ended before it reached its second registration";
+    DWORD firstExitCode = 1;
+    GetExitCodeProcess(first.process.Get(), &firstExitCode);
+    EXPECT_EQ(firstExitCode, 0u);
+    EXPECT_EQ(othersExitCodes, (std::vector<std::int32_t>{-1, -1, -1}));
+    EXPECT_EQ(FolderEntries(othersTemp), std::vector<std::wstring>{});
     EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_, Lines(PostInstallRecords(installDir_, installDir_)),
                                         PostInstallArguments()));
 }
