@@ -118,14 +118,42 @@ unsigned RunRequestedPass(InstallerLog& log, const std::wstring& requestedPass, 
     return 0;
 }
 
-// The exit code of a logged run: 0, unless the caller asked for a failure to
-// be reported and a registration did not succeed; then ERROR_INSTALL_FAILURE,
-// which Windows Installer and deployment tools read as a failed installation,
-// after a last record that says why.
-int LoggedRunExitCode(InstallerLog& log, bool failOnError, unsigned failedRegistrations)
+// The names given, as a record shows them: "-a, -b", or "none".
+std::wstring ListNames(const std::vector<std::wstring>& names)
 {
-    if (!failOnError || failedRegistrations == 0) {
+    std::wstring list;
+    for (const std::wstring& name : names) {
+        list += (list.empty() ? L"" : L", ") + name;
+    }
+    return list.empty() ? L"none" : list;
+}
+
+// The exit code of a logged run: 0, unless the caller asked for a failure to
+// be reported and the run did not do what it was started for: a post-install
+// pass in which a registration did not succeed, or no pass at all (a name
+// misspelt). Then ERROR_INSTALL_FAILURE, which Windows Installer and
+// deployment tools read as a failed installation, after a last record that
+// says why.
+int LoggedRunExitCode(InstallerLog& log, const Options& options, const std::wstring& installDir,
+                      unsigned failedRegistrations)
+{
+    if (!options.failOnError) {
         return 0;
+    }
+    if (options.requestedPass.empty()) {
+        log.Write(LogLevel::INFO,
+                  FormatRecord(L"QL Custom Action: no pass was run: the names given were %s, and a pass is "
+                               L"-Post_install 1 or -uninstall 1, exit code 1603",
+                               ListNames(options.names))
+                      .c_str());
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (failedRegistrations == 0) {
+        return 0;
+    }
+    if (installDir.empty()) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: no usable installation folder was given: pass -installDir "
+                                  L"with the product's folder, absolute, at most 259 characters");
     }
     const wchar_t* const pattern = failedRegistrations == 1
                                        ? L"QL Custom Action: %s registration did not succeed, exit code 1603"
@@ -172,7 +200,7 @@ int RunInstallerAction(const wchar_t* commandLine)
     const unsigned failedRegistrations = RunRequestedPass(log, options.requestedPass, installDir);
     log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
     log.Write(LogLevel::INFO, FormatRecord(L"Commandline passed is %s", passedCommandLine).c_str());
-    const int exitCode = LoggedRunExitCode(log, options.failOnError, failedRegistrations);
+    const int exitCode = LoggedRunExitCode(log, options, installDir, failedRegistrations);
     log.Close();
     return exitCode;
 }

@@ -5,6 +5,7 @@ Options ReadOptions(const std::vector<std::wstring>& arguments)
     Options options;
     for (std::size_t name = 0; name + 1 < arguments.size(); name += 2) {
         const std::wstring& value = arguments[name + 1];
+        options.names.push_back(arguments[name]);
         if (arguments[name] == L"-Post_install") {
             options.requestedPass = L"Post_install";
         } else if (arguments[name] == L"-uninstall") {

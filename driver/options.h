@@ -17,6 +17,9 @@ struct Options {
     // Opt-in: every record also goes to standard output, for callers that
     // copy a program's output into their own log.
     bool echo = false;
+    // Every name given, in order, known or not: a run that names no pass
+    // says what it was given.
+    std::vector<std::wstring> names;
 };
 
 // Reads the argument list as (name, value) pairs. Unknown names skip their

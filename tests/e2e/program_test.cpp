@@ -372,6 +372,31 @@ TEST_F(ProgramTest, FailOnErrorEndsAFailedRegistrationWith1603ButNeverARemoval)
     EXPECT_TRUE(IsRegistered(kInstallDirClass));
 }
 
+// A misspelt pass, or a post-install pass without its folder, does nothing
+// an installer meant: with -failOnError the run fails and says what to pass;
+// without it, the run is as it always was.
+TEST_F(ProgramTest, FailOnErrorFailsARunThatDidNotDoWhatWasMeant)
+{
+    const std::wstring misspelt = L"-postinstall 1 -installDir \"" + installDir_ + L"\"";
+    EXPECT_EQ(Run(misspelt), 0);
+    EXPECT_EQ(LogMessages(log_).size(), 5u);
+    DeleteFileW(log_.c_str());
+    EXPECT_EQ(Run(misspelt + L" -failOnError 1"), 1603);
+    EXPECT_EQ(LogMessages(log_).back(),
+              L"QL Custom Action: no pass was run: the names given were -postinstall, -installDir, -failOnError, "
+              L"and a pass is -Post_install 1 or -uninstall 1, exit code 1603");
+    EXPECT_FALSE(IsRegistered(kInstallDirClass));
+    DeleteFileW(log_.c_str());
+
+    EXPECT_EQ(Run(L"-Post_install 1 -failOnError 1"), 1603);
+    const std::vector<std::wstring> messages = LogMessages(log_);
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2],
+              L"QL Custom Action: no usable installation folder was given: pass -installDir with the product's "
+              L"folder, absolute, at most 259 characters");
+    EXPECT_EQ(messages.back(), L"QL Custom Action: 1 registration did not succeed, exit code 1603");
+}
+
 // With -echo a caller that reads the program's output, as NSIS's nsExec or
 // WiX's QuietExec do, gets every record as it is written: UTF-16 after a
 // byte-order mark, so that a folder's letters reach it whatever the code page.

@@ -33,6 +33,9 @@ Options Model(const std::vector<std::wstring>& arguments)
     bool passFound = false;
     bool directoryFound = false;
     const std::size_t pairs = arguments.size() / 2;
+    for (std::size_t pair = 0; pair < pairs; ++pair) {
+        model.names.push_back(arguments[2 * pair]);
+    }
     for (std::size_t pair = pairs; pair-- > 0;) {
         const std::wstring& name = arguments[2 * pair];
         if (!passFound && (name == L"-Post_install" || name == L"-uninstall")) {
@@ -61,5 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     FUZZ_REQUIRE(options.installDir == model.installDir);
     FUZZ_REQUIRE(options.failOnError == model.failOnError);
     FUZZ_REQUIRE(options.echo == model.echo);
+    FUZZ_REQUIRE(options.names == model.names);
     return 0;
 }
