@@ -7,6 +7,7 @@
 ; installation shows none.
 Unicode true
 !include LogicLib.nsh
+!include FileFunc.nsh
 Name "QL Postlude Sample Product"
 OutFile "${OUTFILE}"
 ; The action registers COM components for the whole machine, so the installer
@@ -29,6 +30,10 @@ RequestExecutionLevel admin
 !endif
 
 !define ACTION "Postlude_WB_QL_install.exe"
+; A file that can't be written ends the installation, which is then taken
+; back, rather than being skipped: a silent installer would otherwise skip it
+; without a word and go on with a half-installed product.
+AllowSkipFiles off
 !ifndef VERSION
     !define VERSION "1.0.0"
 !endif
@@ -59,9 +64,12 @@ Function .onInit
     !insertmacro REQUIRE_ADMINISTRATOR
     !insertmacro PRODUCT_REGISTRY_VIEW
 FunctionEnd
-; An installation that the section aborted keeps its details on screen and
-; ends with ERROR_INSTALL_FAILURE rather than NSIS's own 2.
+; Whatever ended the installation (a failed post-install pass, a file that
+; can't be written, a full disk, an uninstaller that can't be written), it is
+; taken back here; it keeps its details on screen and ends with
+; ERROR_INSTALL_FAILURE rather than NSIS's own 2.
 Function .onInstFailed
+    Call TakeBackFailedInstallation
     SetErrorLevel 1603
 FunctionEnd
 Function un.onInit
@@ -85,17 +93,21 @@ Section "Product"
     File "/oname=${ACTION}" "${PROGRAM}"
     SetOutPath "$INSTDIR\Wrenfold"
     File "/oname=Vantabox.dll" "${COMPONENT}"
+    ClearErrors
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ${If} ${Errors}
+        !insertmacro REPORT "The uninstaller could not be written"
+        Abort
+    ${EndIf}
     ; With -failOnError the action ends with 1603 when a component did not
     ; register. Then, or when it could not be started, nothing is left
-    ; half-installed: the installation is taken back and aborted, which
-    ; .onInstFailed turns into exit code 1603 (ERROR_INSTALL_FAILURE), what a
+    ; half-installed: the installation is aborted, and .onInstFailed takes it
+    ; back and turns it into exit code 1603 (ERROR_INSTALL_FAILURE), what a
     ; silent deployment reads as a failed installation. The product's entry
     ; is written only once the pass succeeded, so that a failed update
     ; leaves the installed product's entry as it was.
     !insertmacro RUN_ACTION "-Post_install 1 -failOnError 1"
     ${If} $0 != 0
-        Call TakeBackFailedInstallation
         Abort
     ${EndIf}
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "QL Postlude Sample Product"
@@ -106,8 +118,10 @@ Section "Product"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    Call FinishInstallation
 SectionEnd
 
 Section "Uninstall"
+    DetailPrint "Removing version ${VERSION}"
     !insertmacro REMOVE_PRODUCT
 SectionEnd

@@ -555,6 +555,7 @@ TEST_F(ProgramTest, CopiesStartedWhileOneRunsEndWithoutRunningThePass)
     std::vector<std::int32_t> othersExitCodes;
     if (firstState == WAIT_OBJECT_0) {
         std::vector<StartedProcess> others;
+        others.reserve(3);
         for (int copy = 0; copy < 3; ++copy) {
             others.push_back(StartProcess(CommandLine(PostInstallArguments()),
                                           {{L"TEMP", othersTemp}, {L"TMP", othersTemp}}, true));
