@@ -1,38 +1,71 @@
-; Runs the post-install and uninstall action from an NSIS installer, and takes
-; a failed installation back without taking away the product that was there,
-; whatever step fails: a registration, a file that can't be written, a full
-; disk, a file in use, the uninstaller that can't be written.
+; Runs the post-install and uninstall action from an NSIS installer, so that
+; no step that fails or is cut off takes away the product that was there.
+;
+; Every installation lays its files into a folder of its own under the
+; product's folder ($INSTDIR\<version>, or <version>-2, -3... when that one is
+; taken): the installed product's files are never opened, replaced or moved.
+; Only once the new folder is whole and its post-install pass has succeeded
+; does the entry switch to it; then the folders it replaced are deleted, and
+; what can't be deleted yet (a DLL a program has loaded, a file held open) at
+; the next restart. A failure before the switch deletes the new folder and
+; registers the installed product from its own folder again; a kill before
+; it leaves the installed product whole, and the next run tidies what it left.
+;
 ; The script that includes this defines, before it:
-;   ACTION         the action's file name under $INSTDIR
-;   UNINSTALL_KEY  the product's entry under HKLM (Add/Remove Programs),
-;                  with its InstallLocation
-;   FOR_EACH_PRODUCT_FILE MACRO  a macro that inserts MACRO with the folder
-;                  (under the product's folder, "" or "\Sub") and the name of
-;                  every file the product lays down, the uninstaller included
+;   ACTION          the action's file name in each version's folder
+;   VERSION         this package's version (dotted numbers)
+;   DEFAULT_FOLDER  the InstallDir: the product's folder when none is
+;                   installed and /D= names none
+;   UNINSTALL_KEY   the product's entry under HKLM (Add/Remove Programs)
+;   REGISTRY_VIEW   32 or 64: the view the entry is in for this package
+;   SETUP_MUTEX     a name that the product's installers and uninstallers
+;                   hold while they run ("Global\..." for every session)
+;   FOR_EACH_PRODUCT_FILE MACRO  inserts MACRO with the subfolder ("" or
+;                   "\Sub") and the name of every file an installation lays
+;                   down in its version's folder, the uninstaller included
+;   WRITE_PRODUCT_ENTRY  a macro writing the entry's own values (DisplayName,
+;                   Publisher...); it runs at the switch, never before
 ; and, for tests only, DETAILS_FILE: a file that the lines the installer
 ; shows about the action are also appended to, since a silent installation
-; shows none. Needs LogicLib and FileFunc.
+; shows none. Needs LogicLib, FileFunc, WordFunc and x64.
 ;
 ; It gives the installer:
-;   RUN_ACTION PASS             runs the action, its exit code in $0
-;   KeepInstalledFilesAside     call before laying down any file
-;   FinishInstallation          call once the installation has succeeded
+;   FindInstalledProduct   call from .onInit: the mutex, the installed
+;                          product, the folder, a downgrade refused
+;   PrepareVersionFolder   call before laying down any file: $VersionFolder
+;   FinishInstallation     call after the last file: the uninstaller, the
+;                          pass, the switch and the tidying
 ;   TakeBackFailedInstallation  call from .onInstFailed
 ; and the uninstaller:
-;   REMOVE_PRODUCT              the uninstall pass, the files and the entry
+;   un.HoldSetupMutex      call from un.onInit
+;   REMOVE_PRODUCT         the uninstall pass, the files and the entry
 
-; The installed product's folder, as its entry names it, empty when none; 1
-; in InstalledHere when that folder is $INSTDIR, however either is spelt;
-; where the installed files this installation replaces wait until it
-; succeeds; whether anything may have changed yet ("" until the first file
-; is touched); the folder whose product files a macro below deletes; and 1
-; when a file could not be moved aside or back.
-Var PreviousFolder
-Var InstalledHere
-Var KeptAside
-Var Changing
+!if ${NSIS_PACKEDVERSION} < 0x03000000
+    !error "postlude.nsh needs NSIS 3"
+!endif
+
+; The installed product: its current folder and version as its entry names
+; them (empty when none), its product folder, and 1 when the entry is in the
+; other architecture's view. This installation's own folder; 1 once a pass
+; of it may have registered; 1 in SameFolder when two folders are one.
+Var CurrentFolder
+Var CurrentVersion
+Var PreviousProductFolder
+Var InOtherView
+Var VersionFolder
+Var PassStarted
+Var SameFolder
 Var FilesIn
-Var NotMoved
+
+!if ${REGISTRY_VIEW} == 64
+    !define POSTLUDE_OTHER_VIEW 32
+!else
+    !define POSTLUDE_OTHER_VIEW 64
+!endif
+!define POSTLUDE_ERROR_ALREADY_EXISTS 183
+!define POSTLUDE_ERROR_INSTALL_ALREADY_RUNNING 1618
+!define POSTLUDE_ERROR_INSTALL_FAILURE 1603
+!define POSTLUDE_HKEY_LOCAL_MACHINE 0x80000002
 
 !macro REPORT LINE
     DetailPrint "${LINE}"
@@ -44,23 +77,21 @@ Var NotMoved
     !endif
 !macroend
 
-; Runs the action with PASS ("-Post_install 1 ..." or "-uninstall 1") and
-; waits. With -echo it writes each record of its log to its output, as UTF-16
-; after a byte-order mark, which nsExec::ExecToLog reads as such and shows in
-; the installer's details as it comes, letters outside ASCII included.
-; $INSTDIR has no trailing backslash; the action takes the folder with or
-; without one, and one is added so that the folder reads as a folder. It is
-; doubled so that the closing quote stays a quote when the action splits its
-; command line. Leaves in $0 the action's exit code, or
-; "error" when it could not be started at all.
-!macro RUN_ACTION PASS
+; Runs the action in FOLDER with PASS ("-Post_install 1 ..." or
+; "-uninstall 1") and waits. With -echo it writes each record of its log to
+; its output, as UTF-16 after a byte-order mark, which nsExec::ExecToLog reads
+; as such and shows in the details as it comes. FOLDER has no trailing
+; backslash; one is added so that it reads as a folder, doubled so that the
+; closing quote stays a quote when the action splits its command line.
+; Leaves in $0 the exit code, or "error" when it could not be started.
+!macro RUN_ACTION FOLDER PASS
     ; The action and what it starts inherit the working folder: one outside
     ; the product (a folder in use as one can't be removed), and one that only
     ; administrators can write, since DLLs may be looked for there. The
     ; temporary folder is neither when the installer runs as the system
     ; account (C:\Windows\Temp, where any user can create files).
     SetOutPath "$SYSDIR"
-    nsExec::ExecToLog '"$INSTDIR\${ACTION}" ${PASS} -echo 1 -installDir "$INSTDIR\\"'
+    nsExec::ExecToLog '"${FOLDER}\${ACTION}" ${PASS} -echo 1 -installDir "${FOLDER}\\"'
     Pop $0
     ${If} $0 == "error"
         !insertmacro REPORT "${ACTION} could not be started"
@@ -69,24 +100,49 @@ Var NotMoved
     ${EndIf}
 !macroend
 
-; Whether $PreviousFolder is $INSTDIR, whatever the spelling of either (a
+; Installers and uninstallers of the product hold one mutex while they run:
+; two at once would each tidy away the folder the other is laying down. The
+; second ends at once with ERROR_INSTALL_ALREADY_RUNNING, which deployment
+; tools wait on and retry, having changed nothing. The handle is never
+; closed: Windows releases it when the process ends, however it ends.
+!macro HOLD_SETUP_MUTEX
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${SETUP_MUTEX}") p .r1 ?e'
+    Pop $0
+    ${If} $1 == 0
+    ${OrIf} $0 == ${POSTLUDE_ERROR_ALREADY_EXISTS}
+        !insertmacro REPORT "Another installation or removal of the product is running; nothing was changed"
+        SetErrorLevel ${POSTLUDE_ERROR_INSTALL_ALREADY_RUNNING}
+        Quit
+    ${EndIf}
+!macroend
+
+; The switch and a removal are on disk before anything they make unneeded is
+; deleted: the registry writes its hives lazily, the file system does not
+; wait for it, and a power loss in between would leave an entry naming a
+; folder that is gone.
+!macro FLUSH_ENTRY
+    System::Call 'advapi32::RegFlushKey(p ${POSTLUDE_HKEY_LOCAL_MACHINE}) i'
+!macroend
+
+; Whether the folders $R8 and $R7 are one, whatever the spelling of either (a
 ; short name, another case, a trailing backslash, another drive letter for
 ; the same place): a file made in the one is looked for in the other. Leaves
-; 1 or 0 in $InstalledHere, or "unknown" when no file could be made there.
-!macro DEFINE_IS_INSTALLED_HERE PREFIX
-Function ${PREFIX}IsInstalledHere
+; 1, 0, or "unknown" (no file could be made) in $SameFolder.
+!macro DEFINE_SAME_FOLDER PREFIX
+Function ${PREFIX}CompareFolders
     Push $R0
     Push $R1
-    StrCpy $InstalledHere 0
-    ${If} $PreviousFolder != ""
-    ${AndIf} ${FileExists} "$PreviousFolder\*.*"
-        StrCpy $InstalledHere "unknown"
-        GetTempFileName $R0 "$PreviousFolder"
+    StrCpy $SameFolder "unknown"
+    ${IfNot} ${FileExists} "$R8\*.*"
+    ${OrIfNot} ${FileExists} "$R7\*.*"
+        StrCpy $SameFolder 0
+    ${Else}
+        GetTempFileName $R0 "$R8"
         ${If} $R0 != ""
-            StrCpy $InstalledHere 0
+            StrCpy $SameFolder 0
             ${GetFileName} $R0 $R1
-            ${If} ${FileExists} "$INSTDIR\$R1"
-                StrCpy $InstalledHere 1
+            ${If} ${FileExists} "$R7\$R1"
+                StrCpy $SameFolder 1
             ${EndIf}
             Delete $R0
         ${EndIf}
@@ -95,161 +151,299 @@ Function ${PREFIX}IsInstalledHere
     Pop $R0
 FunctionEnd
 !macroend
-!insertmacro DEFINE_IS_INSTALLED_HERE ""
-!insertmacro DEFINE_IS_INSTALLED_HERE "un."
 
-; The product's files in $FilesIn, deleted with the folders they leave empty.
+; A version's files in $FilesIn, each deleted now or, when it can't be (a
+; program has it loaded or open), at the next restart; then the subfolders.
 !macro DELETE_PRODUCT_FILE FOLDER NAME
-    Delete "$FilesIn${FOLDER}\${NAME}"
-    RMDir "$FilesIn${FOLDER}"
+    Delete /REBOOTOK "$FilesIn${FOLDER}\${NAME}"
+    !if "${FOLDER}" != ""
+        RMDir /REBOOTOK "$FilesIn${FOLDER}"
+    !endif
 !macroend
-!macro DELETE_PRODUCT_FILES FOLDER
-    StrCpy $FilesIn "${FOLDER}"
+; 1 in $R9 when $FilesIn holds any of a version's files.
+!macro FIND_PRODUCT_FILE FOLDER NAME
+    ${If} ${FileExists} "$FilesIn${FOLDER}\${NAME}"
+        StrCpy $R9 1
+    ${EndIf}
+!macroend
+
+!macro DEFINE_TIDYING PREFIX
+; Deletes the product's files in the folder $R8 and then the folder, at the
+; next restart if need be.
+Function ${PREFIX}DeleteVersionFolder
+    StrCpy $FilesIn $R8
     !insertmacro FOR_EACH_PRODUCT_FILE DELETE_PRODUCT_FILE
-    RMDir "${FOLDER}"
-!macroend
-; The uninstall pass of the action in $INSTDIR, where there is one, then its
-; files. The pass runs first, while the component is still there.
-!macro REMOVE_FILES
-    ${If} ${FileExists} "$INSTDIR\${ACTION}"
-        !insertmacro RUN_ACTION "-uninstall 1"
+    RMDir /REBOOTOK $R8
+FunctionEnd
+
+; Deletes, in the product folder $R8, every subfolder but the one named $R6
+; that holds any of the product's files or nothing at all: versions replaced,
+; versions that an interrupted run left half laid down, and what an earlier
+; sample kept aside during an update. A folder the product does not know is
+; left as it is, and so are files of its own that it does not know.
+Function ${PREFIX}DeleteOtherVersions
+    Push $R0
+    Push $R1
+    Push $R8
+    Push $R9
+    StrCpy $R1 $R8
+    FindFirst $R0 $R8 "$R1\*.*"
+    ${DoWhile} $R8 != ""
+        ${If} $R8 != "."
+        ${AndIf} $R8 != ".."
+        ${AndIf} $R8 != $R6
+        ${AndIf} ${FileExists} "$R1\$R8\*.*"
+            StrCpy $FilesIn "$R1\$R8"
+            StrCpy $R9 0
+            !insertmacro FOR_EACH_PRODUCT_FILE FIND_PRODUCT_FILE
+            ${If} $R9 == 1
+                Push $R8
+                StrCpy $R8 "$R1\$R8"
+                Call ${PREFIX}DeleteVersionFolder
+                Pop $R8
+            ${Else}
+                RMDir "$R1\$R8"
+            ${EndIf}
+        ${EndIf}
+        FindNext $R0 $R8
+    ${Loop}
+    FindClose $R0
+    Pop $R9
+    Pop $R8
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; Deletes the product in the product folder $R8, but for its subfolder $R6:
+; an earlier sample's files directly in it, every version folder, and the
+; folder itself when nothing else is left. $R5 is 1 when $R8 is the folder
+; that a new version now lives in, which then stays.
+Function ${PREFIX}DeleteProductFolder
+    StrCpy $FilesIn $R8
+    !insertmacro FOR_EACH_PRODUCT_FILE DELETE_PRODUCT_FILE
+    Call ${PREFIX}DeleteOtherVersions
+    ${If} $R5 != 1
+        RMDir /REBOOTOK $R8
     ${EndIf}
-    !insertmacro DELETE_PRODUCT_FILES "$INSTDIR"
+FunctionEnd
 !macroend
 
-; What the uninstaller removes. An uninstaller left in a folder the product
-; has moved from (run from a script that remembers the old place) finds the
-; entry naming another folder: it removes its own folder's files only, and
-; neither unregisters the classes the product now serves from there nor
-; deletes the entry.
-!macro REMOVE_PRODUCT
-    ReadRegStr $PreviousFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    Call un.IsInstalledHere
-    ${If} $PreviousFolder != ""
-    ${AndIf} $InstalledHere == 0
-    ${AndIf} ${FileExists} "$PreviousFolder\${ACTION}"
-        !insertmacro REPORT "The product is installed in $PreviousFolder; only the files in $INSTDIR were removed"
-        !insertmacro DELETE_PRODUCT_FILES "$INSTDIR"
-    ${Else}
-        !insertmacro REMOVE_FILES
+!insertmacro DEFINE_SAME_FOLDER ""
+!insertmacro DEFINE_SAME_FOLDER "un."
+!insertmacro DEFINE_TIDYING ""
+!insertmacro DEFINE_TIDYING "un."
+
+; Reads the installed product's entry in the current view.
+!macro READ_ENTRY
+    ReadRegStr $CurrentFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ReadRegStr $CurrentVersion HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+    ReadRegStr $PreviousProductFolder HKLM "${UNINSTALL_KEY}" "ProductFolder"
+!macroend
+
+; Call from .onInit, after SetRegView ${REGISTRY_VIEW}. Holds the mutex;
+; finds the installed product, in this package's view or, on 64-bit
+; Windows, the other architecture's; sends the installation to its product
+; folder unless /D= names one; refuses a version older than the installed
+; one before anything changed.
+Function FindInstalledProduct
+    !insertmacro HOLD_SETUP_MUTEX
+    StrCpy $InOtherView ""
+    !insertmacro READ_ENTRY
+    ${If} $CurrentFolder == ""
+    ${AndIf} ${RunningX64}
+        SetRegView ${POSTLUDE_OTHER_VIEW}
+        !insertmacro READ_ENTRY
+        SetRegView ${REGISTRY_VIEW}
+        ${If} $CurrentFolder != ""
+            StrCpy $InOtherView 1
+        ${EndIf}
+    ${EndIf}
+    ; An earlier sample kept its files directly in the product folder, and
+    ; named no product folder of its own.
+    ${If} $CurrentFolder != ""
+    ${AndIf} $PreviousProductFolder == ""
+        StrCpy $PreviousProductFolder $CurrentFolder
+    ${EndIf}
+    ; An update goes to the installed product's folder unless /D= names
+    ; another (NSIS takes /D= off the command line: the folder is still the
+    ; default then only if none was named). The other architecture's product
+    ; folder is that architecture's: this package goes to its own default.
+    ${If} $INSTDIR == "${DEFAULT_FOLDER}"
+    ${AndIf} $PreviousProductFolder != ""
+    ${AndIf} $InOtherView != 1
+        StrCpy $INSTDIR $PreviousProductFolder
+    ${EndIf}
+    ${If} $CurrentVersion != ""
+        ${VersionCompare} $CurrentVersion "${VERSION}" $R0
+        ${If} $R0 == 1
+            !insertmacro REPORT "Version $CurrentVersion of the product is installed, newer than ${VERSION}; nothing was changed"
+            MessageBox MB_ICONSTOP "Version $CurrentVersion of the product is installed, newer than ${VERSION}. Remove it first to install this one." /SD IDOK
+            SetErrorLevel ${POSTLUDE_ERROR_INSTALL_FAILURE}
+            Quit
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+; Call before laying down any file: this installation's own folder, one that
+; does not exist yet, whatever exists (the installed version, a reinstall of
+; the same version, what an interrupted run left).
+Function PrepareVersionFolder
+    Push $R0
+    StrCpy $VersionFolder "$INSTDIR\${VERSION}"
+    StrCpy $R0 1
+    ${DoWhile} ${FileExists} $VersionFolder
+        IntOp $R0 $R0 + 1
+        StrCpy $VersionFolder "$INSTDIR\${VERSION}-$R0"
+    ${Loop}
+    Pop $R0
+    CreateDirectory $VersionFolder
+FunctionEnd
+
+; The entry names the new folder: the author's values, the ones a removal
+; needs, and last the folder that says which version is the product.
+!macro SWITCH_ENTRY
+    !insertmacro WRITE_PRODUCT_ENTRY
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "ProductFolder" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$VersionFolder\uninstall.exe"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$VersionFolder\uninstall.exe" /S'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$VersionFolder"
+    !insertmacro FLUSH_ENTRY
+!macroend
+
+; What the switch made unneeded: the replaced version (or an earlier
+; sample's files directly in the product folder) and every leftover in the
+; product folder; after a move or a change of architecture, the old product
+; folder too, unless it is this one spelt another way; and the other
+; architecture's entry.
+Function TidyAfterSwitch
+    ${GetFileName} $VersionFolder $R6
+    ${If} $CurrentFolder != ""
+    ${AndIf} $CurrentFolder != $PreviousProductFolder
+        StrCpy $R8 $CurrentFolder
+        StrCpy $R7 $VersionFolder
+        Call CompareFolders
+        ${If} $SameFolder == 0
+            Call DeleteVersionFolder
+        ${EndIf}
+    ${EndIf}
+    StrCpy $R8 $INSTDIR
+    StrCpy $R5 1
+    Call DeleteProductFolder
+    ${If} $PreviousProductFolder != ""
+        StrCpy $R8 $PreviousProductFolder
+        StrCpy $R7 $INSTDIR
+        Call CompareFolders
+        ${If} $SameFolder == 0
+            StrCpy $R5 0
+            StrCpy $R8 $PreviousProductFolder
+            Call DeleteProductFolder
+            !insertmacro REPORT "The product moved here from $PreviousProductFolder, whose files were removed"
+        ${EndIf}
+    ${EndIf}
+    ${If} $InOtherView == 1
+        SetRegView ${POSTLUDE_OTHER_VIEW}
         DeleteRegKey HKLM "${UNINSTALL_KEY}"
+        SetRegView ${REGISTRY_VIEW}
+        !insertmacro FLUSH_ENTRY
     ${EndIf}
-!macroend
+    ${If} ${RebootFlag}
+        !insertmacro REPORT "Some files of the replaced version are in use; they are deleted at the next restart"
+    ${EndIf}
+FunctionEnd
 
-; The installed product's files are moved, not copied: on the same volume,
-; beside them, in a folder that outlives the installer, so that nothing can
-; half-overwrite them and a failed installation can put them back whole.
-!macro MOVE_ASIDE FOLDER NAME
-    ${If} ${FileExists} "$INSTDIR${FOLDER}\${NAME}"
-        CreateDirectory "$KeptAside${FOLDER}"
-        ClearErrors
-        Rename "$INSTDIR${FOLDER}\${NAME}" "$KeptAside${FOLDER}\${NAME}"
-        ${If} ${Errors}
-            StrCpy $NotMoved 1
-        ${EndIf}
-    ${EndIf}
-!macroend
-!macro PUT_BACK FOLDER NAME
-    ${If} ${FileExists} "$KeptAside${FOLDER}\${NAME}"
-        Delete "$INSTDIR${FOLDER}\${NAME}"
-        CreateDirectory "$INSTDIR${FOLDER}"
-        ClearErrors
-        Rename "$KeptAside${FOLDER}\${NAME}" "$INSTDIR${FOLDER}\${NAME}"
-        ${If} ${Errors}
-            StrCpy $NotMoved 1
-        ${EndIf}
-    ${EndIf}
-!macroend
-; The kept-aside folders, each removed once it is empty.
-!macro REMOVE_KEPT_FOLDER FOLDER NAME
-    RMDir "$KeptAside${FOLDER}"
-!macroend
-!macro PUT_ALL_BACK
-    StrCpy $NotMoved ""
-    !insertmacro FOR_EACH_PRODUCT_FILE PUT_BACK
-    !insertmacro FOR_EACH_PRODUCT_FILE REMOVE_KEPT_FOLDER
-    RMDir "$KeptAside"
-!macroend
-
-; Call before laying down any file. Finds out what is installed and where;
-; an installation over the product in its own folder first moves the files
-; it will replace aside. Nothing is laid down if they can't all be moved (a
-; file in use): those already moved go back, and the installation is
-; aborted with nothing changed.
-Function KeepInstalledFilesAside
-    ReadRegStr $PreviousFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    Call IsInstalledHere
-    ${If} $InstalledHere == "unknown"
-        !insertmacro REPORT "Could not tell whether the product installed in $PreviousFolder is in $INSTDIR; nothing was changed"
+; Call after the product's last file: the uninstaller, the post-install pass
+; that must succeed, then the switch and the tidying. A failure aborts, and
+; .onInstFailed takes the installation back.
+Function FinishInstallation
+    ClearErrors
+    WriteUninstaller "$VersionFolder\uninstall.exe"
+    ${If} ${Errors}
+        !insertmacro REPORT "The uninstaller could not be written"
         Abort
     ${EndIf}
-    ${If} $InstalledHere == 1
-        StrCpy $KeptAside "$INSTDIR\kept aside during an update"
-        ${If} ${FileExists} "$KeptAside\*.*"
-            !insertmacro REPORT "An earlier update left the product's files in $KeptAside; put them back or remove them, then install again. Nothing was changed"
-            Abort
-        ${EndIf}
-        StrCpy $NotMoved ""
-        !insertmacro FOR_EACH_PRODUCT_FILE MOVE_ASIDE
-        ${If} $NotMoved == 1
-            !insertmacro PUT_ALL_BACK
-            !insertmacro REPORT "The installed product's files could not be moved aside (one is in use); nothing was changed"
-            Abort
-        ${EndIf}
+    ; With -failOnError the action ends with 1603 when a component did not
+    ; register; then, or when it could not be started, the installation is
+    ; aborted before the entry names this folder.
+    StrCpy $PassStarted 1
+    !insertmacro RUN_ACTION $VersionFolder "-Post_install 1 -failOnError 1"
+    ${If} $0 != 0
+        Abort
     ${EndIf}
-    StrCpy $Changing 1
+    !insertmacro SWITCH_ENTRY
+    Call TidyAfterSwitch
+    ; A restart only tidies: the product works now, and the installation
+    ; reports success.
+    SetRebootFlag false
 FunctionEnd
 
-; Call once the installation has succeeded: the kept files go, and so does
-; the product's old folder after a move, without an uninstall pass, since
-; the new folder's copy now serves the classes.
-Function FinishInstallation
-    StrCpy $Changing ""
-    ${If} $InstalledHere == 1
-        !insertmacro DELETE_PRODUCT_FILES "$KeptAside"
-    ${ElseIf} $PreviousFolder != ""
-    ${AndIf} ${FileExists} "$PreviousFolder\${ACTION}"
-        !insertmacro DELETE_PRODUCT_FILES "$PreviousFolder"
-        !insertmacro REPORT "The product moved here from $PreviousFolder, whose files were removed"
-    ${EndIf}
-FunctionEnd
-
-; Reports how the installed product's post-install pass, run again, ended.
-!macro REPORT_RESTORED
-    ${If} $0 == 0
-        !insertmacro REPORT "The installed product in $INSTDIR was restored and registered again"
-    ${Else}
-        !insertmacro REPORT "The installed product in $INSTDIR was restored, but registering it again failed ($0); reinstall it"
-    ${EndIf}
-!macroend
-
-; Call from .onInstFailed: whatever step failed, the installation is taken
-; back and an installed product is left as it was, its files, uninstaller and
-; entry (written only after a pass that succeeded), its components
-; registered from its own folder again. What the failed version registered
-; is unregistered first.
+; Call from .onInstFailed: whatever step failed, the new folder goes, and
+; the installed product, whose files and entry were never touched, is
+; registered from its own folder again after what the failed version
+; registered was unregistered. Ends with 1603.
 Function TakeBackFailedInstallation
-    ${If} $Changing != 1
+    ${If} $VersionFolder == ""
         !insertmacro REPORT "The installation failed before it changed anything"
-        Return
-    ${EndIf}
-    ${If} $InstalledHere == 1
-        !insertmacro REPORT "The installation failed; the installed product's files are put back"
-        !insertmacro REMOVE_FILES
-        !insertmacro PUT_ALL_BACK
-        ${If} $NotMoved == 1
-            !insertmacro REPORT "Some of the installed product's files could not be put back; they are in $KeptAside"
-        ${EndIf}
-        !insertmacro RUN_ACTION "-Post_install 1"
-        !insertmacro REPORT_RESTORED
     ${Else}
         !insertmacro REPORT "The installation failed; it is taken back"
-        !insertmacro REMOVE_FILES
-        ${If} $PreviousFolder != ""
-        ${AndIf} ${FileExists} "$PreviousFolder\${ACTION}"
-            StrCpy $INSTDIR $PreviousFolder
-            !insertmacro RUN_ACTION "-Post_install 1"
-            !insertmacro REPORT_RESTORED
+        ${If} $PassStarted == 1
+        ${AndIf} ${FileExists} "$VersionFolder\${ACTION}"
+            !insertmacro RUN_ACTION $VersionFolder "-uninstall 1"
         ${EndIf}
+        StrCpy $R8 $VersionFolder
+        Call DeleteVersionFolder
+        RMDir $INSTDIR
+        ${If} $PassStarted == 1
+        ${AndIf} $CurrentFolder != ""
+        ${AndIf} ${FileExists} "$CurrentFolder\${ACTION}"
+            !insertmacro RUN_ACTION $CurrentFolder "-Post_install 1"
+            ${If} $0 == 0
+                !insertmacro REPORT "The installed product in $CurrentFolder was registered again"
+            ${Else}
+                !insertmacro REPORT "Registering the installed product in $CurrentFolder again failed ($0); reinstall it"
+            ${EndIf}
+        ${EndIf}
+        SetRebootFlag false
     ${EndIf}
+    SetErrorLevel ${POSTLUDE_ERROR_INSTALL_FAILURE}
 FunctionEnd
+
+Function un.HoldSetupMutex
+    !insertmacro HOLD_SETUP_MUTEX
+FunctionEnd
+
+; What the uninstaller in $INSTDIR (a version's folder) removes. When the
+; entry names another folder that holds the product, and does not run this
+; uninstaller, this one is left from a version that was replaced (a backup
+; put back, a folder the product moved from): it deletes its own folder's
+; files only, and neither unregisters the classes the product serves from
+; the other folder nor deletes the entry. Otherwise the product goes whole:
+; the uninstall pass, the entry, every version and the product folder.
+!macro REMOVE_PRODUCT
+    !insertmacro READ_ENTRY
+    ReadRegStr $R0 HKLM "${UNINSTALL_KEY}" "UninstallString"
+    StrCpy $SameFolder 1
+    ${If} $CurrentFolder != ""
+    ${AndIf} ${FileExists} "$CurrentFolder\${ACTION}"
+    ${AndIf} $R0 != '"$INSTDIR\uninstall.exe"'
+        StrCpy $R8 $CurrentFolder
+        StrCpy $R7 $INSTDIR
+        Call un.CompareFolders
+    ${EndIf}
+    ${If} $SameFolder == 0
+        !insertmacro REPORT "The product is installed in $CurrentFolder; only the files in $INSTDIR were removed"
+        StrCpy $R8 $INSTDIR
+        Call un.DeleteVersionFolder
+    ${Else}
+        ${If} ${FileExists} "$INSTDIR\${ACTION}"
+            !insertmacro RUN_ACTION $INSTDIR "-uninstall 1"
+        ${EndIf}
+        DeleteRegKey HKLM "${UNINSTALL_KEY}"
+        !insertmacro FLUSH_ENTRY
+        ${GetParent} $INSTDIR $R8
+        StrCpy $R6 ""
+        StrCpy $R5 0
+        Call un.DeleteProductFolder
+    ${EndIf}
+    SetRebootFlag false
+!macroend

@@ -8,6 +8,8 @@
 Unicode true
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
+!include x64.nsh
 Name "QL Postlude Sample Product"
 OutFile "${OUTFILE}"
 ; The action registers COM components for the whole machine, so the installer
@@ -21,13 +23,15 @@ OutFile "${OUTFILE}"
 ; unelevated user's token; an installer that must seed a standard user's
 ; file has to run a second, unelevated copy of the action by other means.
 RequestExecutionLevel admin
+; The product's folder when none is installed and /D= names none.
 !if "${ARCH}" == "x86_64"
     Target amd64-unicode
-    InstallDir "$PROGRAMFILES64\Sample Product"
+    !define DEFAULT_FOLDER "$PROGRAMFILES64\Sample Product"
 !else
     Target x86-unicode
-    InstallDir "$PROGRAMFILES\Sample Product"
+    !define DEFAULT_FOLDER "$PROGRAMFILES\Sample Product"
 !endif
+InstallDir "${DEFAULT_FOLDER}"
 
 !define ACTION "Postlude_WB_QL_install.exe"
 ; A file that can't be written ends the installation, which is then taken
@@ -37,10 +41,11 @@ AllowSkipFiles off
 !ifndef VERSION
     !define VERSION "1.0.0"
 !endif
-; The product's entry among the installed programs (Add/Remove Programs).
+; The product's entry among the installed programs (Add/Remove Programs);
+; a reinstall or an update goes where it names the product's folder.
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QLPostludeSampleProduct"
-; A reinstall or an update goes where the product is installed.
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+; Held by the product's installers and uninstallers, in every session.
+!define SETUP_MUTEX "Global\QLPostludeSampleProductSetup"
 
 ; Without UAC (or with UAC turned off) the request above asks for nothing,
 ; so installer and uninstaller check for themselves that they may register
@@ -55,69 +60,58 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ${EndIf}
 !macroend
 ; A 64-bit product's entry belongs in the 64-bit view of the registry.
-!macro PRODUCT_REGISTRY_VIEW
-    !if "${ARCH}" == "x86_64"
-        SetRegView 64
-    !endif
-!macroend
-Function .onInit
-    !insertmacro REQUIRE_ADMINISTRATOR
-    !insertmacro PRODUCT_REGISTRY_VIEW
-FunctionEnd
-; Whatever ended the installation (a failed post-install pass, a file that
-; can't be written, a full disk, an uninstaller that can't be written), it is
-; taken back here; it keeps its details on screen and ends with
-; ERROR_INSTALL_FAILURE rather than NSIS's own 2.
-Function .onInstFailed
-    Call TakeBackFailedInstallation
-    SetErrorLevel 1603
-FunctionEnd
-Function un.onInit
-    !insertmacro REQUIRE_ADMINISTRATOR
-    !insertmacro PRODUCT_REGISTRY_VIEW
-FunctionEnd
+!if "${ARCH}" == "x86_64"
+    !define REGISTRY_VIEW 64
+!else
+    !define REGISTRY_VIEW 32
+!endif
 
-; The files the product lays down: the folder under $INSTDIR, and the name.
+; The files the product lays down: the subfolder of the version's folder,
+; and the name.
 !macro FOR_EACH_PRODUCT_FILE MACRO
     !insertmacro ${MACRO} "" "${ACTION}"
     !insertmacro ${MACRO} "\Wrenfold" "Vantabox.dll"
     !insertmacro ${MACRO} "" "uninstall.exe"
 !macroend
 ; What runs the action and takes a failed installation back, beside this script.
+; The entry's own values, written when the entry switches to a new version
+; (postlude.nsh writes the version, the folders and how to uninstall).
+!macro WRITE_PRODUCT_ENTRY
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "QL Postlude Sample Product"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "QL Postlude"
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+!macroend
+; What runs the action and keeps the installed product whole, beside this script.
 !addincludedir "${__FILEDIR__}"
 !include "postlude.nsh"
 
+Function .onInit
+    !insertmacro REQUIRE_ADMINISTRATOR
+    SetRegView ${REGISTRY_VIEW}
+    Call FindInstalledProduct
+FunctionEnd
+; Whatever ended the installation (a failed post-install pass, a file that
+; can't be written, a full disk, an uninstaller that can't be written), it is
+; taken back here, and ends with 1603 (ERROR_INSTALL_FAILURE), what a silent
+; deployment reads as a failed installation, rather than NSIS's own 2.
+Function .onInstFailed
+    Call TakeBackFailedInstallation
+FunctionEnd
+Function un.onInit
+    !insertmacro REQUIRE_ADMINISTRATOR
+    SetRegView ${REGISTRY_VIEW}
+    Call un.HoldSetupMutex
+FunctionEnd
+
+; The product's files go into this installation's own folder, under the
+; product's folder; FinishInstallation then makes it the product.
 Section "Product"
-    Call KeepInstalledFilesAside
-    SetOutPath "$INSTDIR"
+    Call PrepareVersionFolder
+    SetOutPath "$VersionFolder"
     File "/oname=${ACTION}" "${PROGRAM}"
-    SetOutPath "$INSTDIR\Wrenfold"
+    SetOutPath "$VersionFolder\Wrenfold"
     File "/oname=Vantabox.dll" "${COMPONENT}"
-    ClearErrors
-    WriteUninstaller "$INSTDIR\uninstall.exe"
-    ${If} ${Errors}
-        !insertmacro REPORT "The uninstaller could not be written"
-        Abort
-    ${EndIf}
-    ; With -failOnError the action ends with 1603 when a component did not
-    ; register. Then, or when it could not be started, nothing is left
-    ; half-installed: the installation is aborted, and .onInstFailed takes it
-    ; back and turns it into exit code 1603 (ERROR_INSTALL_FAILURE), what a
-    ; silent deployment reads as a failed installation. The product's entry
-    ; is written only once the pass succeeded, so that a failed update
-    ; leaves the installed product's entry as it was.
-    !insertmacro RUN_ACTION "-Post_install 1 -failOnError 1"
-    ${If} $0 != 0
-        Abort
-    ${EndIf}
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "QL Postlude Sample Product"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "QL Postlude"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     Call FinishInstallation
 SectionEnd
 

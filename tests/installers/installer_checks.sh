@@ -69,8 +69,9 @@ check_installed() {
     passes=$1
     check "install ran the post-install pass $passes time(s)" \
         '[ "$(records | grep -cx "End PostPayloadinstallPostlude")" = "$passes" ]'
+    # (in a folder of its own under the product's folder, for NSIS and Inno)
     check "the installation directory arrived with one trailing backslash" \
-        'records | grep -qx "InstallDir is C:.*[^\\\\]\\\\Sample Product\\\\"'
+        'records | grep -Eqx "InstallDir is C:.*[^\\\\]\\\\Sample Product\\\\([^\\\\]+\\\\)?"'
     check "both components registered" 'registered "$system_class" && registered "$product_class"'
     check "recent projects seeded" \
         'grep -q "Documents/My Quillora Projects/Corvane Quillora/Samples/Brew a Mocha/Brew_a_Mocha.qlpj" "$recent"'
