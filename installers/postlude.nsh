@@ -56,6 +56,9 @@ Var VersionFolder
 Var PassStarted
 Var SameFolder
 Var FilesIn
+; The folder of a product installed by the previous release's sample, whose
+; files are directly in it; empty when the product is none such.
+Var EarlierLayout
 
 !if ${REGISTRY_VIEW} == 64
     !define POSTLUDE_OTHER_VIEW 32
@@ -66,6 +69,9 @@ Var FilesIn
 !define POSTLUDE_ERROR_INSTALL_ALREADY_RUNNING 1618
 !define POSTLUDE_ERROR_INSTALL_FAILURE 1603
 !define POSTLUDE_HKEY_LOCAL_MACHINE 0x80000002
+; Where the previous release's sample kept an installed product's files
+; while it updated it.
+!define POSTLUDE_KEPT_ASIDE "kept aside during an update"
 
 !macro REPORT LINE
     DetailPrint "${LINE}"
@@ -155,7 +161,8 @@ FunctionEnd
 ; A version's files in $FilesIn, each deleted now or, when it can't be (a
 ; program has it loaded or open), at the next restart; then the subfolders.
 !macro DELETE_PRODUCT_FILE FOLDER NAME
-    Delete /REBOOTOK "$FilesIn${FOLDER}\${NAME}"
+    StrCpy $R4 "$FilesIn${FOLDER}\${NAME}"
+    Call ${POSTLUDE_PREFIX}DeleteNowOrAtRestart
     !if "${FOLDER}" != ""
         RMDir /REBOOTOK "$FilesIn${FOLDER}"
     !endif
@@ -168,6 +175,66 @@ FunctionEnd
 !macroend
 
 !macro DEFINE_TIDYING PREFIX
+!define POSTLUDE_PREFIX "${PREFIX}"
+; Deletes the file $R4 now, or at the next restart when it can't be. It is
+; renamed first to a name of its own, which a loaded DLL allows: the restart
+; deletes by name, and a later installation may lay a new file down under
+; the old one's.
+Function ${PREFIX}DeleteNowOrAtRestart
+    Push $R3
+    Delete $R4
+    ${If} ${FileExists} $R4
+        ${GetParent} $R4 $R3
+        GetTempFileName $R3 $R3
+        Delete $R3
+        ClearErrors
+        Rename $R4 $R3
+        ${If} ${Errors}
+            StrCpy $R3 $R4
+        ${EndIf}
+        Delete /REBOOTOK $R3
+    ${EndIf}
+    Pop $R3
+FunctionEnd
+
+; 1 in $R9 when the name $R8 is one this product's installations give
+; their folders: a version, and maybe "-" and a number. A product folder
+; may be shared (/D= can name any folder); only such folders are tidied.
+Function ${PREFIX}IsVersionName
+    Push $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    StrCpy $R9 0
+    StrCpy $R0 $R8 1
+    ${If} $R0 != ""
+    ${AndIf} $R0 != "."
+    ${AndIf} $R0 != "-"
+        StrCpy $R9 1
+        StrCpy $R1 0
+        ${Do}
+            StrCpy $R0 $R8 1 $R1
+            ${IfThen} $R0 == "" ${|} ${ExitDo} ${|}
+            ; Whether the character is one of the allowed ones.
+            StrCpy $R2 0
+            ${Do}
+                StrCpy $R3 "0123456789.-" 1 $R2
+                ${If} $R3 == ""
+                    StrCpy $R9 0
+                    ${ExitDo}
+                ${EndIf}
+                ${IfThen} $R3 == $R0 ${|} ${ExitDo} ${|}
+                IntOp $R2 $R2 + 1
+            ${Loop}
+            ${IfThen} $R9 == 0 ${|} ${ExitDo} ${|}
+            IntOp $R1 $R1 + 1
+        ${Loop}
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
 ; Deletes the product's files in the folder $R8 and then the folder, at the
 ; next restart if need be.
 Function ${PREFIX}DeleteVersionFolder
@@ -177,10 +244,11 @@ Function ${PREFIX}DeleteVersionFolder
 FunctionEnd
 
 ; Deletes, in the product folder $R8, every subfolder but the one named $R6
-; that holds any of the product's files or nothing at all: versions replaced,
-; versions that an interrupted run left half laid down, and what an earlier
-; sample kept aside during an update. A folder the product does not know is
-; left as it is, and so are files of its own that it does not know.
+; that is named as a version and holds any of the product's files or nothing
+; at all (versions replaced, versions that an interrupted run left half laid
+; down), and what an earlier sample kept aside during an update. A folder the
+; product does not know is left as it is, and so are files in it that the
+; product does not know.
 Function ${PREFIX}DeleteOtherVersions
     Push $R0
     Push $R1
@@ -193,16 +261,24 @@ Function ${PREFIX}DeleteOtherVersions
         ${AndIf} $R8 != ".."
         ${AndIf} $R8 != $R6
         ${AndIf} ${FileExists} "$R1\$R8\*.*"
-            StrCpy $FilesIn "$R1\$R8"
-            StrCpy $R9 0
-            !insertmacro FOR_EACH_PRODUCT_FILE FIND_PRODUCT_FILE
+            Call ${PREFIX}IsVersionName
             ${If} $R9 == 1
+                StrCpy $FilesIn "$R1\$R8"
+                StrCpy $R9 0
+                !insertmacro FOR_EACH_PRODUCT_FILE FIND_PRODUCT_FILE
+                ${If} $R9 == 1
+                    Push $R8
+                    StrCpy $R8 "$R1\$R8"
+                    Call ${PREFIX}DeleteVersionFolder
+                    Pop $R8
+                ${Else}
+                    RMDir "$R1\$R8"
+                ${EndIf}
+            ${ElseIf} $R8 == "${POSTLUDE_KEPT_ASIDE}"
                 Push $R8
                 StrCpy $R8 "$R1\$R8"
                 Call ${PREFIX}DeleteVersionFolder
                 Pop $R8
-            ${Else}
-                RMDir "$R1\$R8"
             ${EndIf}
         ${EndIf}
         FindNext $R0 $R8
@@ -215,17 +291,16 @@ Function ${PREFIX}DeleteOtherVersions
 FunctionEnd
 
 ; Deletes the product in the product folder $R8, but for its subfolder $R6:
-; an earlier sample's files directly in it, every version folder, and the
-; folder itself when nothing else is left. $R5 is 1 when $R8 is the folder
-; that a new version now lives in, which then stays.
+; every version folder, and the folder itself when nothing else is left. $R5
+; is 1 when $R8 is the folder that a new version now lives in, which then
+; stays.
 Function ${PREFIX}DeleteProductFolder
-    StrCpy $FilesIn $R8
-    !insertmacro FOR_EACH_PRODUCT_FILE DELETE_PRODUCT_FILE
     Call ${PREFIX}DeleteOtherVersions
     ${If} $R5 != 1
         RMDir /REBOOTOK $R8
     ${EndIf}
 FunctionEnd
+!undef POSTLUDE_PREFIX
 !macroend
 
 !insertmacro DEFINE_SAME_FOLDER ""
@@ -260,9 +335,11 @@ Function FindInstalledProduct
     ${EndIf}
     ; An earlier sample kept its files directly in the product folder, and
     ; named no product folder of its own.
+    StrCpy $EarlierLayout ""
     ${If} $CurrentFolder != ""
     ${AndIf} $PreviousProductFolder == ""
         StrCpy $PreviousProductFolder $CurrentFolder
+        StrCpy $EarlierLayout $CurrentFolder
     ${EndIf}
     ; An update goes to the installed product's folder unless /D= names
     ; another (NSIS takes /D= off the command line: the folder is still the
@@ -326,6 +403,14 @@ Function TidyAfterSwitch
         ${If} $SameFolder == 0
             Call DeleteVersionFolder
         ${EndIf}
+    ${EndIf}
+    ; The previous release's files, directly in its folder: only there, since
+    ; a product folder may be shared.
+    ${If} $EarlierLayout != ""
+        StrCpy $FilesIn $EarlierLayout
+        !define POSTLUDE_PREFIX ""
+        !insertmacro FOR_EACH_PRODUCT_FILE DELETE_PRODUCT_FILE
+        !undef POSTLUDE_PREFIX
     ${EndIf}
     StrCpy $R8 $INSTDIR
     StrCpy $R5 1
@@ -420,6 +505,13 @@ FunctionEnd
 ; the other folder nor deletes the entry. Otherwise the product goes whole:
 ; the uninstall pass, the entry, every version and the product folder.
 !macro REMOVE_PRODUCT
+    ; The folder must be a version's (_?= can name any): nothing is removed
+    ; where the product's program is not.
+    ${IfNot} ${FileExists} "$INSTDIR\${ACTION}"
+        !insertmacro REPORT "$INSTDIR holds no installation of the product; nothing was removed"
+        SetErrorLevel 2
+        Abort
+    ${EndIf}
     !insertmacro READ_ENTRY
     ReadRegStr $R0 HKLM "${UNINSTALL_KEY}" "UninstallString"
     StrCpy $SameFolder 1
