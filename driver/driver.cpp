@@ -77,17 +77,45 @@ std::wstring AcceptInstallDir(InstallerLog& log, const std::wstring& requested)
     return std::wstring();
 }
 
+// The machine's half of the post-install pass. Returns how many
+// registrations did not succeed.
+unsigned RegisterBoth(InstallerLog& log, const std::wstring& installDir)
+{
+    LogAdministratorRights(log);
+    const unsigned failed = RegisterDlls(log);
+    return failed + installDirRegisterDlls(log, installDir.c_str());
+}
+
 // Returns how many registrations did not succeed. The seeding's outcome
 // never counts: a user's recent-projects file is no reason to fail an
 // installation.
-unsigned RunPostInstallPass(InstallerLog& log, const std::wstring& installDir)
+unsigned RunPostInstallPass(InstallerLog& log, const Options& options, const std::wstring& installDir)
 {
+    if (options.part == PostInstallPart::Unknown) {
+        log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: -postInstallPart %s is neither machine nor user: "
+                                               L"no part of the post-install pass was run",
+                                               options.partValue)
+                                      .c_str());
+        return 0;
+    }
     log.Write(LogLevel::INFO, L"Running Postlude on Post payload install.");
     log.Write(LogLevel::INFO, L" Start PostPayloadinstallPostlude");
-    LogAdministratorRights(log);
-    unsigned failed = RegisterDlls(log);
-    failed += installDirRegisterDlls(log, installDir.c_str());
-    UpdateAppDataFile(log);
+    unsigned failed = 0;
+    switch (options.part) {
+    case PostInstallPart::Machine:
+        log.Write(LogLevel::INFO, L"QL Custom Action: the machine's part of the post-install pass: the registrations");
+        failed = RegisterBoth(log, installDir);
+        break;
+    case PostInstallPart::User:
+        log.Write(LogLevel::INFO,
+                  L"QL Custom Action: the user's part of the post-install pass: the recent projects file");
+        SeedUnlessLocalSystem(log, options.recentProjectsTemplate);
+        break;
+    default:
+        failed = RegisterBoth(log, installDir);
+        UpdateAppDataFile(log, options.recentProjectsTemplate);
+        break;
+    }
     log.Write(LogLevel::INFO, L"End PostPayloadinstallPostlude");
     return failed;
 }
@@ -105,12 +133,16 @@ void RunUninstallPass(InstallerLog& log, const std::wstring& installDir)
 
 // Returns how many registrations of the post-install pass did not succeed
 // (none for the other passes).
-unsigned RunRequestedPass(InstallerLog& log, const std::wstring& requestedPass, const std::wstring& installDir)
+unsigned RunRequestedPass(InstallerLog& log, const Options& options, const std::wstring& installDir)
 {
-    if (requestedPass == L"Post_install") {
-        return RunPostInstallPass(log, installDir);
+    if (options.requestedPass == L"Post_install") {
+        return RunPostInstallPass(log, options, installDir);
     }
-    if (requestedPass == L"uninstall") {
+    if (options.requestedPass == L"uninstall") {
+        if (options.part != PostInstallPart::Whole) {
+            log.Write(LogLevel::INFO, L"QL Custom Action: -postInstallPart is for the post-install pass; the "
+                                      L"uninstall pass runs whole");
+        }
         RunUninstallPass(log, installDir);
     } else {
         log.Write(LogLevel::ERROR, kUsageMessage);
@@ -146,6 +178,10 @@ int LoggedRunExitCode(InstallerLog& log, const Options& options, const std::wstr
                                L"-Post_install 1 or -uninstall 1, exit code 1603",
                                ListNames(options.names))
                       .c_str());
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (options.requestedPass == L"Post_install" && options.part == PostInstallPart::Unknown) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: no part of the post-install pass was run, exit code 1603");
         return ERROR_INSTALL_FAILURE;
     }
     if (failedRegistrations == 0) {
@@ -197,7 +233,7 @@ int RunInstallerAction(const wchar_t* commandLine)
     log.Write(LogLevel::INFO, L"Start Postlude.");
     const std::wstring installDir = AcceptInstallDir(log, options.installDir);
     log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
-    const unsigned failedRegistrations = RunRequestedPass(log, options.requestedPass, installDir);
+    const unsigned failedRegistrations = RunRequestedPass(log, options, installDir);
     log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
     log.Write(LogLevel::INFO, FormatRecord(L"Commandline passed is %s", passedCommandLine).c_str());
     const int exitCode = LoggedRunExitCode(log, options, installDir, failedRegistrations);

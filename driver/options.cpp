@@ -1,5 +1,17 @@
 #include "driver/options.h"
 
+namespace {
+
+PostInstallPart ReadPart(const std::wstring& value)
+{
+    if (value == L"machine") {
+        return PostInstallPart::Machine;
+    }
+    return value == L"user" ? PostInstallPart::User : PostInstallPart::Unknown;
+}
+
+} // namespace
+
 Options ReadOptions(const std::vector<std::wstring>& arguments)
 {
     Options options;
@@ -16,6 +28,11 @@ Options ReadOptions(const std::vector<std::wstring>& arguments)
             options.failOnError = true;
         } else if (arguments[name] == L"-echo") {
             options.echo = true;
+        } else if (arguments[name] == L"-postInstallPart") {
+            options.part = ReadPart(value);
+            options.partValue = value;
+        } else if (arguments[name] == L"-recentProjectsTemplate") {
+            options.recentProjectsTemplate = value;
         }
     }
     return options;

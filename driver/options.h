@@ -8,6 +8,11 @@
 // terminating NUL.
 constexpr std::size_t kMaxInstallDirLength = 259;
 
+// Which of the post-install pass's two halves a run does: the machine's
+// (the registrations, done once, elevated) or the user's (the seeding, done
+// as each user); the whole pass unless -postInstallPart says otherwise.
+enum class PostInstallPart { Whole, Machine, User, Unknown };
+
 struct Options {
     std::wstring requestedPass;  // "Post_install", "uninstall" or empty
     std::wstring installDir;     // the last accepted -installDir value
@@ -17,6 +22,13 @@ struct Options {
     // Opt-in: every record also goes to standard output, for callers that
     // copy a program's output into their own log.
     bool echo = false;
+    // Opt-in: -postInstallPart machine or user; the value as given, so that
+    // one the program doesn't know can be named.
+    PostInstallPart part = PostInstallPart::Whole;
+    std::wstring partValue;
+    // Opt-in: the product's recent-projects template, copied for a user who
+    // has no file before the seeding fills it in.
+    std::wstring recentProjectsTemplate;
     // Every name given, in order, known or not: a run that names no pass
     // says what it was given.
     std::vector<std::wstring> names;

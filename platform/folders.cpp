@@ -26,3 +26,19 @@ bool FetchSpecialFolder(int csidl, std::wstring& folder)
     folder = WithoutTrailingBackslash(buffer);
     return fetched;
 }
+
+bool EnsureFolder(const std::wstring& folder)
+{
+    return Os().createDirectory(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool IsAbsolutePath(const std::wstring& path)
+{
+    if (path.size() < 3) {
+        return false;
+    }
+    const wchar_t drive = static_cast<wchar_t>(path[0] | 0x20);
+    const bool driveRoot = drive >= L'a' && drive <= L'z' && path[1] == L':' && path[2] == L'\\';
+    const bool shareRoot = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\';
+    return driveRoot || shareRoot;
+}

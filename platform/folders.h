@@ -10,3 +10,11 @@ std::wstring WithoutTrailingBackslash(std::wstring path);
 // trailing backslash removed. On failure `folder` is the empty text and the
 // result is false.
 bool FetchSpecialFolder(int csidl, std::wstring& folder);
+
+// Creates `folder` unless it is there already; its parent must exist.
+bool EnsureFolder(const std::wstring& folder);
+
+// Whether `path` names its place from a drive's or a share's root
+// ("C:\\...", "\\\\server\\share\\..."), so that it means the same file
+// whatever the current folder is.
+bool IsAbsolutePath(const std::wstring& path);

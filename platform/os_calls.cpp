@@ -37,6 +37,7 @@ OsCalls& Os()
         ::FlushFileBuffers,
         ::MoveFileExW,
         ::DeleteFileW,
+        ::CreateDirectoryW,
         ::HeapAlloc,
     };
     return calls;

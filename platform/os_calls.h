@@ -46,6 +46,7 @@ struct OsCalls {
     BOOL(WINAPI* flushFileBuffers)(HANDLE);
     BOOL(WINAPI* moveFileEx)(LPCWSTR, LPCWSTR, DWORD);
     BOOL(WINAPI* deleteFile)(LPCWSTR);
+    BOOL(WINAPI* createDirectory)(LPCWSTR, LPSECURITY_ATTRIBUTES);
     // Memory for buffers as large as the user's file
     LPVOID(WINAPI* heapAlloc)(HANDLE, DWORD, SIZE_T);
 };

@@ -97,3 +97,18 @@ bool ReplaceWholeFile(const std::wstring& path, const std::wstring& temporary, s
     Os().deleteFile(temporary.c_str());
     return false;
 }
+
+PlaceOutcome PlaceNewFile(const std::wstring& path, const std::wstring& temporary, std::string_view bytes)
+{
+    if (!WriteTemporaryFile(temporary, bytes, 0)) {
+        Os().deleteFile(temporary.c_str());
+        return PlaceOutcome::Failed;
+    }
+    if (Os().moveFileEx(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return PlaceOutcome::Placed;
+    }
+    const DWORD error = ::GetLastError();
+    Os().deleteFile(temporary.c_str());
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? PlaceOutcome::AlreadyThere
+                                                                        : PlaceOutcome::Failed;
+}

@@ -44,3 +44,12 @@ ReadOutcome ReadWholeFile(HANDLE file, unsigned long long size, HeapBuffer& byte
 // temporary file is removed.
 bool ReplaceWholeFile(const std::wstring& path, const std::wstring& temporary, std::string_view bytes,
                       DWORD attributes);
+
+enum class PlaceOutcome { Placed, AlreadyThere, Failed };
+
+// Puts a new file at `path` only while nothing has that name: the bytes go
+// into `temporary` (which must not exist) and reach the disk, then are
+// renamed to `path` without replacing. A file that appeared at `path` in
+// the meantime is never touched. On anything but Placed the temporary file
+// is removed.
+PlaceOutcome PlaceNewFile(const std::wstring& path, const std::wstring& temporary, std::string_view bytes);

@@ -3,6 +3,7 @@
 #include "log/installer_log.h"
 #include "platform/folders.h"
 #include "platform/os_calls.h"
+#include "platform/process_account.h"
 #include "platform/whole_file.h"
 #include "seeding/recent_projects_rewrite.h"
 #include "text/conversion.h"
@@ -17,6 +18,8 @@ namespace {
 constexpr wchar_t kFirstSample[] =
     L"\\My Quillora Projects\\Corvane Quillora\\Samples\\Quillora Reimagined\\Quillora_Reimagined.qlpj";
 constexpr wchar_t kSecondSample[] = L"\\My Quillora Projects\\Corvane Quillora\\Samples\\Brew a Mocha\\Brew_a_Mocha.qlpj";
+constexpr wchar_t kCompanyFolder[] = L"\\Corvane";
+constexpr wchar_t kProductFolder[] = L"\\Corvane\\Quillora";
 constexpr wchar_t kRecentProjectsFile[] = L"\\Corvane\\Quillora\\recent_projects.json";
 
 void WriteNarrow(InstallerLog& log, const std::string& text)
@@ -31,7 +34,7 @@ std::string SamplePathForFile(const std::wstring& documents, const wchar_t* rela
     return path;
 }
 
-// The one temporary file a rewrite may leave if it is killed: a name of
+// The one temporary file a rewrite or a lay-down may leave if it is killed: a name of
 // this program's own beside the file, which every run removes first.
 constexpr wchar_t kTemporarySuffix[] = L".QLPostlude.tmp";
 
@@ -89,14 +92,65 @@ bool ReadRecentProjects(InstallerLog& log, const std::wstring& file, HeapBuffer&
     return false;
 }
 
+void NothingLaidDown(InstallerLog& log, const wchar_t* why)
+{
+    log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: %s, no recent projects file laid down", why).c_str());
+}
+
+// The template's whole content, or false after the record that says why not.
+bool ReadTemplate(InstallerLog& log, const std::wstring& templatePath, HeapBuffer& content)
+{
+    if (!IsAbsolutePath(templatePath)) {
+        NothingLaidDown(log, L"the recent projects template is not an absolute path");
+        return false;
+    }
+    UniqueHandle handle;
+    FileFacts facts;
+    if (OpenForWholeRead(templatePath, handle, facts) != OpenOutcome::Opened ||
+        ReadWholeFile(handle.Get(), facts.size, content) != ReadOutcome::Read) {
+        NothingLaidDown(log, L"could not read the recent projects template");
+        return false;
+    }
+    return true;
+}
+
+// Gives a user who has no recent-projects file a copy of the template. The
+// copy appears whole or not at all, and never in place of a file the user
+// made meanwhile.
+void LayDownFromTemplate(InstallerLog& log, const std::wstring& appData, const std::wstring& templatePath,
+                         const std::wstring& temporary)
+{
+    const std::wstring file = appData + kRecentProjectsFile;
+    UniqueHandle existing;
+    FileFacts facts;
+    if (OpenForWholeRead(file, existing, facts) != OpenOutcome::Missing) {
+        return;
+    }
+    HeapBuffer content;
+    if (!ReadTemplate(log, templatePath, content)) {
+        return;
+    }
+    if (!EnsureFolder(appData + kCompanyFolder) || !EnsureFolder(appData + kProductFolder)) {
+        NothingLaidDown(log, L"could not create the recent projects file's folder");
+        return;
+    }
+    switch (PlaceNewFile(file, temporary, std::string_view(content.Data(), content.Size()))) {
+    case PlaceOutcome::Placed:
+        log.Write(LogLevel::INFO, L"QL Custom Action: recent projects file laid down from the template");
+        break;
+    case PlaceOutcome::AlreadyThere:
+        break;
+    case PlaceOutcome::Failed:
+        NothingLaidDown(log, L"could not write the recent projects file");
+        break;
+    }
+}
+
 // Rewrites the file only once it was read completely: a missing file stays
 // missing, and a file that can't be read or replaced stays as it was.
 void RewriteFile(InstallerLog& log, const std::wstring& file, const std::string& firstPath,
                  const std::string& secondPath)
 {
-    const std::wstring temporary = file + kTemporarySuffix;
-    Os().deleteFile(temporary.c_str());
-
     HeapBuffer content;
     FileFacts facts;
     if (!ReadRecentProjects(log, file, content, facts)) {
@@ -111,14 +165,15 @@ void RewriteFile(InstallerLog& log, const std::wstring& file, const std::string&
     RewriteRecentProjectsInto(rewritten.Data(), old, firstPath, secondPath);
     content.Reset();
     const DWORD kept = facts.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    if (!ReplaceWholeFile(file, temporary, std::string_view(rewritten.Data(), rewritten.Size()), kept)) {
+    const std::string_view bytes(rewritten.Data(), rewritten.Size());
+    if (!ReplaceWholeFile(file, file + kTemporarySuffix, bytes, kept)) {
         LeftAlone(log, L"could not write the recent projects file");
     }
 }
 
 } // namespace
 
-void UpdateAppDataFile(InstallerLog& log)
+void UpdateAppDataFile(InstallerLog& log, const std::wstring& templatePath)
 {
     log.Write(LogLevel::INFO, L"QL Custom Action:  In UpdateAppDataFile function");
     std::wstring appData;
@@ -145,7 +200,23 @@ void UpdateAppDataFile(InstallerLog& log)
         // The tokens would otherwise become paths without their folder.
         log.Write(LogLevel::INFO, L"QL Custom Action: recent projects file left alone, no documents folder");
     } else {
-        RewriteFile(log, appData + kRecentProjectsFile, firstPath, secondPath);
+        const std::wstring file = appData + kRecentProjectsFile;
+        const std::wstring temporary = file + kTemporarySuffix;
+        Os().deleteFile(temporary.c_str());
+        if (!templatePath.empty()) {
+            LayDownFromTemplate(log, appData, templatePath, temporary);
+        }
+        RewriteFile(log, file, firstPath, secondPath);
     }
     log.Write(LogLevel::INFO, L"QL Custom Action: UpdateAppDataFile ended");
+}
+
+void SeedUnlessLocalSystem(InstallerLog& log, const std::wstring& templatePath)
+{
+    if (QueryProcessAccount() == Account::LocalSystem) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: recent projects file left alone: this is the local system "
+                                  L"account, whose profile is nobody's");
+        return;
+    }
+    UpdateAppDataFile(log, templatePath);
 }

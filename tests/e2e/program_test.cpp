@@ -397,6 +397,78 @@ TEST_F(ProgramTest, FailOnErrorFailsARunThatDidNotDoWhatWasMeant)
     EXPECT_EQ(messages.back(), L"QL Custom Action: 1 registration did not succeed, exit code 1603");
 }
 
+// -postInstallPart splits the pass: the machine's half registers and
+// leaves the user's file alone, the user's half seeds and registers
+// nothing; a value the program doesn't know runs neither; the uninstall pass
+// runs whole beside it.
+TEST_F(ProgramTest, PostInstallPartRunsOneHalfAndSaysWhichOrNeither)
+{
+    const std::string tokens = "QLPJ1\n";
+    WriteBytes(recentProjects_, tokens);
+    const std::wstring machine = PostInstallArguments() + L" -postInstallPart machine -failOnError 1";
+    EXPECT_EQ(Run(machine), 0);
+    std::vector<std::wstring> records = {L"Running Postlude on Post payload install.",
+                                         L" Start PostPayloadinstallPostlude",
+                                         L"QL Custom Action: the machine's part of the post-install pass: the "
+                                         L"registrations"};
+    Append(records, RightsRecordsOfThisToken());
+    records.emplace_back(L"QL Custom Action:  In RegisterDlls function");
+    Append(records, Command(L"/s", systemX86_ + L"\\itcc.dll"));
+    Append(records, {L"QL Custom Action: RegisterDlls ended", L"QL Custom Action:  In installDirRegisterDlls function",
+                     L"QL Custom Action: converted INSTALLDIR into TCHAR"});
+    Append(records, Command(L"/s", installDir_ + L"\\Wrenfold\\Vantabox.dll"));
+    Append(records, {L"QL Custom Action: installDirRegisterDlls ended", L"End PostPayloadinstallPostlude"});
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_, Lines(records), machine));
+    EXPECT_TRUE(IsRegistered(kInstallDirClass));
+    EXPECT_EQ(ReadBytes(recentProjects_), tokens);
+
+    UnregisterComponents();
+    DeleteFileW(log_.c_str());
+    // Without a folder, -failOnError fails only what has registrations.
+    const std::wstring user = L"-Post_install 1 -postInstallPart user -failOnError 1";
+    EXPECT_EQ(Run(user), 0);
+    const std::vector<std::wstring> seeding = {
+        L"Running Postlude on Post payload install.",
+        L" Start PostPayloadinstallPostlude",
+        L"QL Custom Action: the user's part of the post-install pass: the recent projects file",
+        L"QL Custom Action:  In UpdateAppDataFile function",
+        Logged(appData_),
+        Logged(Slashed(documents_) + kFirstRelative),
+        Logged(Slashed(documents_) + kSecondRelative),
+        L"QL Custom Action: UpdateAppDataFile ended",
+        L"End PostPayloadinstallPostlude"};
+    EXPECT_EQ(Log(), L"\xFEFF" + RunLog(L"", Lines(seeding), user));
+    EXPECT_EQ(ReadBytes(recentProjects_), FirstSample() + "\r\n");
+    EXPECT_FALSE(IsRegistered(kSystemClass));
+
+    const std::string seeded = ReadBytes(recentProjects_);
+    for (const wchar_t* const value : {L"Machine", L"\"\""}) {
+        DeleteFileW(log_.c_str());
+        const std::wstring unknown = PostInstallArguments() + L" -postInstallPart " + value;
+        EXPECT_EQ(Run(unknown), 0);
+        EXPECT_EQ(Run(unknown + L" -failOnError 1"), 1603);
+        const std::wstring shown = value[0] == L'"' ? L"" : value;
+        const std::wstring neither =
+            Lines({L"QL Custom Action: -postInstallPart " + shown +
+                   L" is neither machine nor user: no part of the post-install pass was run"});
+        EXPECT_EQ(Log(), L"\xFEFF" + RunLog(installDir_, neither, unknown) +
+                             RunLog(installDir_, neither, unknown + L" -failOnError 1") +
+                             Lines({L"QL Custom Action: no part of the post-install pass was run, exit code 1603"}));
+    }
+    EXPECT_FALSE(IsRegistered(kInstallDirClass));
+    EXPECT_EQ(ReadBytes(recentProjects_), seeded);
+
+    DeleteFileW(log_.c_str());
+    ASSERT_EQ(Run(PostInstallArguments()), 0);
+    DeleteFileW(log_.c_str());
+    EXPECT_EQ(Run(L"-uninstall 1 -postInstallPart user -installDir \"" + installDir_ + L"\""), 0);
+    const std::vector<std::wstring> messages = LogMessages(log_);
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[2], L"QL Custom Action: -postInstallPart is for the post-install pass; the uninstall pass "
+                           L"runs whole");
+    EXPECT_FALSE(IsRegistered(kInstallDirClass));
+}
+
 // With -echo a caller that reads the program's output, as NSIS's nsExec or
 // WiX's QuietExec do, gets every record as it is written: UTF-16 after a
 // byte-order mark, so that a folder's letters reach it whatever the code page.

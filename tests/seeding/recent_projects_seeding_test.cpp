@@ -44,7 +44,8 @@ protected:
     }
 
     // One run, with `inject` failing platform calls after the log is open.
-    Messages Run(void (*inject)(OsCalls&) = nullptr)
+    Messages Run(void (*inject)(OsCalls&) = nullptr) { return RunWithTemplate(std::wstring(), inject); }
+    Messages RunWithTemplate(const std::wstring& templatePath, void (*inject)(OsCalls&) = nullptr)
     {
         LogCapture capture(L"seeding");
         {
@@ -52,7 +53,7 @@ protected:
             if (inject != nullptr) {
                 inject(Os());
             }
-            UpdateAppDataFile(capture.Log());
+            UpdateAppDataFile(capture.Log(), templatePath);
         }
         return capture.Messages();
     }
@@ -321,6 +322,85 @@ TEST_F(SeedingTest, ExhaustedMemoryLeavesTheFileAsItWas)
     EXPECT_EQ(Run([](OsCalls& os) { os.heapAlloc = NoMemory; }),
               Records({L"QL Custom Action: not enough memory for the recent projects file, left as it was"}));
     EXPECT_EQ(ReadBytes(file_), original);
+}
+
+// The product's template, for a user who has no file: laid down whole and
+// filled in, never over a file the user has or makes meanwhile.
+std::wstring g_usersOwnFile;
+BOOL WINAPI UserSavesFirst(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    WriteBytes(g_usersOwnFile, "mine QLPJ2\n");
+    return MoveFileExW(from, to, flags);
+}
+
+TEST_F(SeedingTest, TemplateGivesAUserWithoutAFileOneAndNeverReplacesTheirs)
+{
+    const std::wstring productTemplate = MakeScratchFolder(L"seeding-template") + L"\\recent_projects.json";
+    WriteBytes(productTemplate, "[\n  \"QLPJ1\",\n  \"QLPJ2\"\n]\n");
+    const std::string seeded = "[\r\n  \"" + FirstPath() + "\",\r\n  \"" + SecondPath() + "\"\r\n]\r\n";
+    const Messages laidDown = Records({L"QL Custom Action: recent projects file laid down from the template"});
+
+    RemoveTree(appData_ + L"\\Corvane");
+    EXPECT_EQ(RunWithTemplate(productTemplate), laidDown);
+    EXPECT_EQ(ReadBytes(file_), seeded);
+    EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{L"recent_projects.json"});
+
+    WriteBytes(file_, "mine QLPJ1\n");
+    EXPECT_EQ(RunWithTemplate(productTemplate), Records());
+    EXPECT_EQ(ReadBytes(file_), "mine " + FirstPath() + "\r\n");
+
+    DeleteFileW(file_.c_str());
+    g_usersOwnFile = file_;
+    EXPECT_EQ(RunWithTemplate(productTemplate, [](OsCalls& os) { os.moveFileEx = UserSavesFirst; }), Records());
+    EXPECT_EQ(ReadBytes(file_), "mine " + SecondPath() + "\r\n");
+    EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{L"recent_projects.json"});
+
+    DeleteFileW(file_.c_str());
+    g_temporary = file_ + L".QLPostlude.tmp";
+    const std::pair<std::wstring, Messages> failures[] = {
+        {L"recent_projects.json",
+         Records({L"QL Custom Action: the recent projects template is not an absolute path, no recent projects file "
+                  L"laid down"})},
+        {productTemplate + L".missing",
+         Records({L"QL Custom Action: could not read the recent projects template, no recent projects file laid "
+                  L"down"})},
+    };
+    for (const auto& [given, records] : failures) {
+        EXPECT_EQ(RunWithTemplate(given), records);
+    }
+    EXPECT_EQ(RunWithTemplate(productTemplate, [](OsCalls& os) { os.createFile = FailCreatingTheTemporaryFile; }),
+              Records({L"QL Custom Action: could not write the recent projects file, no recent projects file laid "
+                       L"down"}));
+    EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{});
+}
+
+// Wine gives no process the local system account's token, so the seam does.
+BOOL WINAPI TokenOfLocalSystem(HANDLE, TOKEN_INFORMATION_CLASS information, LPVOID buffer, DWORD size, PDWORD used)
+{
+    if (information != TokenUser || size < sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* const user = static_cast<TOKEN_USER*>(buffer);
+    user->User.Sid = user + 1;
+    user->User.Attributes = 0;
+    DWORD sidSize = SECURITY_MAX_SID_SIZE;
+    *used = sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE;
+    return CreateWellKnownSid(WinLocalSystemSid, nullptr, user->User.Sid, &sidSize);
+}
+
+TEST_F(SeedingTest, TheUsersPartAsTheLocalSystemAccountSeedsNobody)
+{
+    WriteBytes(file_, "QLPJ1\n");
+    LogCapture capture(L"seeding");
+    {
+        ScopedOsOverride os;
+        os->getTokenInformation = TokenOfLocalSystem;
+        SeedUnlessLocalSystem(capture.Log(), std::wstring());
+    }
+    EXPECT_EQ(capture.Messages(), Messages{L"QL Custom Action: recent projects file left alone: this is the local "
+                                           L"system account, whose profile is nobody's"});
+    EXPECT_EQ(ReadBytes(file_), "QLPJ1\n");
 }
 
 } // namespace
