@@ -25,6 +25,10 @@
 ;                   down in its version's folder, the uninstaller included
 ;   WRITE_PRODUCT_ENTRY  a macro writing the entry's own values (DisplayName,
 ;                   Publisher...); it runs at the switch, never before
+;   ACTIVE_SETUP_ID the product's own name for its Active Setup entry, which
+;                   seeds each user's recent-projects file at their logon
+; and ships recent_projects.json, the product's template of that file, in
+; each version's folder (one of the files FOR_EACH_PRODUCT_FILE names).
 ; and, for tests only, DETAILS_FILE: a file that the lines the installer
 ; shows about the action are also appended to, since a silent installation
 ; shows none. Needs LogicLib, FileFunc, WordFunc and x64.
@@ -42,6 +46,14 @@
 
 !if ${NSIS_PACKEDVERSION} < 0x03000000
     !error "postlude.nsh needs NSIS 3"
+!endif
+; NSIS 3.06.1 to 3.11 may use the low-integrity temporary folder when an
+; installer runs as the local system account, which lets a local user gain
+; its privileges (CVE-2026-42171, fixed in 3.12). Deployment tools run
+; installers exactly that way, so an installer that ships is built with 3.12
+; or later.
+!if ${NSIS_PACKEDVERSION} < 0x0300C000
+    !warning "NSIS ${NSIS_VERSION} is older than 3.12: an installer built with it is exposed to CVE-2026-42171 when deployed as the local system account; build what ships with NSIS 3.12 or later"
 !endif
 
 ; The installed product: its current folder and version as its entry names
@@ -69,6 +81,14 @@ Var EarlierLayout
 !define POSTLUDE_ERROR_INSTALL_ALREADY_RUNNING 1618
 !define POSTLUDE_ERROR_INSTALL_FAILURE 1603
 !define POSTLUDE_HKEY_LOCAL_MACHINE 0x80000002
+; Each user's logon runs the entry's StubPath once per Version (Windows'
+; Active Setup), as that user: the user's part of the post-install pass,
+; which gives the user the template and seeds it. That reaches every user:
+; those who log on later, each user of a Remote Desktop host, and the
+; installing user too, whom an elevated installer can't run anything as.
+; The Version is the package's with commas, the only separator Windows reads.
+!define POSTLUDE_ACTIVE_SETUP_KEY "Software\Microsoft\Active Setup\Installed Components\${ACTIVE_SETUP_ID}"
+!searchreplace POSTLUDE_ACTIVE_SETUP_VERSION "${VERSION}" "." ","
 ; Where the previous release's sample kept an installed product's files
 ; while it updated it.
 !define POSTLUDE_KEPT_ASIDE "kept aside during an update"
@@ -377,7 +397,12 @@ Function PrepareVersionFolder
 FunctionEnd
 
 ; The entry names the new folder: the author's values, the ones a removal
-; needs, and last the folder that says which version is the product.
+; needs, and last the folder that says which version is the product. Then
+; the Active Setup entry runs the new folder's program: written after the
+; switch, so that it never names a folder that a later run may tidy away as
+; a leftover. StubPath is expandable, as Windows expects it, and holds the
+; folder itself: %ProgramFiles% in it would be the 64-bit folder to the
+; 64-bit Explorer that runs it, for a 32-bit package too.
 !macro SWITCH_ENTRY
     !insertmacro WRITE_PRODUCT_ENTRY
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -385,6 +410,11 @@ FunctionEnd
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$VersionFolder\uninstall.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$VersionFolder\uninstall.exe" /S'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$VersionFolder"
+    WriteRegStr HKLM "${POSTLUDE_ACTIVE_SETUP_KEY}" "" "$(^Name)"
+    WriteRegExpandStr HKLM "${POSTLUDE_ACTIVE_SETUP_KEY}" "StubPath" \
+        '"$VersionFolder\${ACTION}" -Post_install 1 -postInstallPart user -recentProjectsTemplate "$VersionFolder\recent_projects.json"'
+    WriteRegStr HKLM "${POSTLUDE_ACTIVE_SETUP_KEY}" "Version" "${POSTLUDE_ACTIVE_SETUP_VERSION}"
+    WriteRegDWORD HKLM "${POSTLUDE_ACTIVE_SETUP_KEY}" "IsInstalled" 1
     !insertmacro FLUSH_ENTRY
 !macroend
 
@@ -429,6 +459,7 @@ Function TidyAfterSwitch
     ${If} $InOtherView == 1
         SetRegView ${POSTLUDE_OTHER_VIEW}
         DeleteRegKey HKLM "${UNINSTALL_KEY}"
+        DeleteRegKey HKLM "${POSTLUDE_ACTIVE_SETUP_KEY}"
         SetRegView ${REGISTRY_VIEW}
         !insertmacro FLUSH_ENTRY
     ${EndIf}
@@ -447,11 +478,12 @@ Function FinishInstallation
         !insertmacro REPORT "The uninstaller could not be written"
         Abort
     ${EndIf}
-    ; With -failOnError the action ends with 1603 when a component did not
-    ; register; then, or when it could not be started, the installation is
-    ; aborted before the entry names this folder.
+    ; The machine's part only: the registrations. With -failOnError the
+    ; action ends with 1603 when a component did not register; then, or when
+    ; it could not be started, the installation is aborted before the entry
+    ; names this folder. The user's part is the Active Setup entry's.
     StrCpy $PassStarted 1
-    !insertmacro RUN_ACTION $VersionFolder "-Post_install 1 -failOnError 1"
+    !insertmacro RUN_ACTION $VersionFolder "-Post_install 1 -postInstallPart machine -failOnError 1"
     ${If} $0 != 0
         Abort
     ${EndIf}
@@ -481,7 +513,7 @@ Function TakeBackFailedInstallation
         ${If} $PassStarted == 1
         ${AndIf} $CurrentFolder != ""
         ${AndIf} ${FileExists} "$CurrentFolder\${ACTION}"
-            !insertmacro RUN_ACTION $CurrentFolder "-Post_install 1"
+            !insertmacro RUN_ACTION $CurrentFolder "-Post_install 1 -postInstallPart machine"
             ${If} $0 == 0
                 !insertmacro REPORT "The installed product in $CurrentFolder was registered again"
             ${Else}
@@ -530,7 +562,9 @@ FunctionEnd
         ${If} ${FileExists} "$INSTDIR\${ACTION}"
             !insertmacro RUN_ACTION $INSTDIR "-uninstall 1"
         ${EndIf}
+        ; Users' recent-projects files stay: they are the users'.
         DeleteRegKey HKLM "${UNINSTALL_KEY}"
+        DeleteRegKey HKLM "${POSTLUDE_ACTIVE_SETUP_KEY}"
         !insertmacro FLUSH_ENTRY
         ${GetParent} $INSTDIR $R8
         StrCpy $R6 ""

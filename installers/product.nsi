@@ -14,14 +14,13 @@ Name "QL Postlude Sample Product"
 OutFile "${OUTFILE}"
 ; The action registers COM components for the whole machine, so the installer
 ; asks UAC for elevation, and the action, started by nsExec, inherits the
-; elevated token. For an administrator who consents, that token is the
-; installing user's own, so the log and the recent-projects file land in that
-; user's profile too. A standard user who types in an administrator's
-; credentials gets that administrator's token and profile instead: the
-; registration works, but the log and the seeded file are the
-; administrator's. NSIS has no built-in way to start a program with the
-; unelevated user's token; an installer that must seed a standard user's
-; file has to run a second, unelevated copy of the action by other means.
+; elevated token: that is the machine's part of the pass. The recent-projects
+; file is each user's, and the elevated token is often nobody's who will use
+; the product (the local system account's when a deployment tool installs
+; it, an administrator's when a standard user typed in their credentials),
+; and NSIS has no way back to the user's own token. So the installer seeds
+; no profile itself: its Active Setup entry seeds every user, the installing
+; one included, at their next logon.
 RequestExecutionLevel admin
 ; The product's folder when none is installed and /D= names none.
 !if "${ARCH}" == "x86_64"
@@ -46,6 +45,9 @@ AllowSkipFiles off
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QLPostludeSampleProduct"
 ; Held by the product's installers and uninstallers, in every session.
 !define SETUP_MUTEX "Global\QLPostludeSampleProductSetup"
+; The product's Active Setup entry (HKLM\Software\Microsoft\Active Setup\
+; Installed Components\<this>), which seeds each user at logon.
+!define ACTIVE_SETUP_ID "QLPostludeSampleProduct"
 
 ; Without UAC (or with UAC turned off) the request above asks for nothing,
 ; so installer and uninstaller check for themselves that they may register
@@ -70,6 +72,7 @@ AllowSkipFiles off
 ; and the name.
 !macro FOR_EACH_PRODUCT_FILE MACRO
     !insertmacro ${MACRO} "" "${ACTION}"
+    !insertmacro ${MACRO} "" "recent_projects.json"
     !insertmacro ${MACRO} "\Wrenfold" "Vantabox.dll"
     !insertmacro ${MACRO} "" "uninstall.exe"
 !macroend
@@ -110,6 +113,7 @@ Section "Product"
     Call PrepareVersionFolder
     SetOutPath "$VersionFolder"
     File "/oname=${ACTION}" "${PROGRAM}"
+    File "/oname=recent_projects.json" "${__FILEDIR__}\recent_projects.json"
     SetOutPath "$VersionFolder\Wrenfold"
     File "/oname=Vantabox.dll" "${COMPONENT}"
     Call FinishInstallation

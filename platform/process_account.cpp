@@ -11,15 +11,13 @@ Account QueryProcessAccount()
     if (!Os().openProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Receive())) {
         return Account::Unknown;
     }
-    // A TOKEN_USER and the largest SID there is fit; aligned for the
+    // Room for a TOKEN_USER and the largest SID there is, aligned for the
     // pointer the structure starts with.
-    union {
-        TOKEN_USER user;
-        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } buffer{};
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
     DWORD size = 0;
-    if (!Os().getTokenInformation(token.Get(), TokenUser, &buffer, sizeof buffer, &size)) {
+    if (!Os().getTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size)) {
         return Account::Unknown;
     }
-    return ::IsWellKnownSid(buffer.user.User.Sid, WinLocalSystemSid) ? Account::LocalSystem : Account::Other;
+    const auto* const user = reinterpret_cast<const TOKEN_USER*>(buffer);
+    return ::IsWellKnownSid(user->User.Sid, WinLocalSystemSid) ? Account::LocalSystem : Account::Other;
 }

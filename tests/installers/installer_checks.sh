@@ -86,6 +86,45 @@ check_removed() {
     check "the system folder's component still registered" 'registered "$system_class"'
 }
 
+# Another user of the machine, as far as a program run as the user can
+# tell: the profile's application data and documents folders pointed at a
+# folder of their own, and none of Active Setup's per-user copies. Wine has
+# one user, so the tests make this one; become_first_user undoes it.
+second_profile="$prefix/drive_c/users/Public/QL second user"
+# shellcheck disable=SC2034 # read by the scripts that source this
+second_recent="$second_profile/AppData/Corvane/Quillora/recent_projects.json"
+shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+users_components='HKCU\Software\Microsoft\Active Setup\Installed Components'
+# (Each loop runs in a subshell of its own: a caller's $view stays its own.)
+forget_logons() {
+    for logon_view in 32 64; do
+        "$loader" reg delete "$users_components" /f "/reg:$logon_view" >/dev/null 2>&1 || true
+    done | cat
+}
+become_second_user() {
+    rm -rf "$second_profile"
+    mkdir -p "$second_profile/AppData" "$second_profile/Documents"
+    "$loader" reg export "$shell_folders" 'C:\ql-first-user.reg' /y >/dev/null
+    "$loader" reg add "$shell_folders" /v AppData /t REG_EXPAND_SZ /d 'C:\users\Public\QL second user\AppData' /f >/dev/null
+    "$loader" reg add "$shell_folders" /v Personal /t REG_EXPAND_SZ /d 'C:\users\Public\QL second user\Documents' /f >/dev/null
+    forget_logons
+}
+become_first_user() {
+    "$loader" reg import 'C:\ql-first-user.reg' >/dev/null
+    rm -f "$prefix/drive_c/ql-first-user.reg"
+    forget_logons
+}
+# The user's logon as Windows runs Active Setup: prints "ran ID: COMMAND"
+# for each entry it ran.
+logon() { "$loader" "$build/tests/logon_step.exe" | tr -d '\r'; }
+# The sample's Active Setup entries, in both views: one line per view.
+active_setup_entries() { # ID
+    for entry_view in 32 64; do
+        "$loader" reg query "HKLM\\Software\\Microsoft\\Active Setup\\Installed Components\\$1" "/reg:$entry_view" \
+            2>/dev/null | tr -d '\r' | grep -q StubPath && echo "$entry_view"
+    done | cat
+}
+
 finish() {
     echo "$failures failed"
     [ "$failures" = 0 ]
