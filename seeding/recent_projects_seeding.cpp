@@ -146,6 +146,14 @@ void LayDownFromTemplate(InstallerLog& log, const std::wstring& appData, const s
     }
 }
 
+// The rewrite works on bytes, which keeps any ASCII-compatible encoding; in
+// UTF-16 it would find no token and break every line end it wrote back.
+bool IsUtf16(std::string_view content)
+{
+    return content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
+                                   (content[0] == '\xFE' && content[1] == '\xFF'));
+}
+
 // Rewrites the file only once it was read completely: a missing file stays
 // missing, and a file that can't be read or replaced stays as it was.
 void RewriteFile(InstallerLog& log, const std::wstring& file, const std::string& firstPath,
@@ -157,6 +165,10 @@ void RewriteFile(InstallerLog& log, const std::wstring& file, const std::string&
         return;
     }
     const std::string_view old(content.Data(), content.Size());
+    if (IsUtf16(old)) {
+        LeftAlone(log, L"the recent projects file is UTF-16");
+        return;
+    }
     HeapBuffer rewritten;
     if (!rewritten.Allocate(RewrittenSize(old, firstPath, secondPath))) {
         LeftAlone(log, kNoMemory);

@@ -82,6 +82,17 @@ TEST_F(SeedingTest, MissingFileStaysMissing)
     EXPECT_FALSE(FileExists(appData_ + L"\\Corvane"));
 }
 
+TEST_F(SeedingTest, Utf16FileIsLeftByteForByte)
+{
+    for (const std::string mark : {std::string("\xFF\xFE"), std::string("\xFE\xFF")}) {
+        const std::string original = mark + std::string("Q\0L\0P\0J\0" "1\0\r\0\n\0]\0\n\0", 18);
+        WriteBytes(file_, original);
+        EXPECT_EQ(Run(), Records({L"QL Custom Action: the recent projects file is UTF-16, left as it was"}));
+        EXPECT_EQ(ReadBytes(file_), original);
+        EXPECT_EQ(FolderEntries(folder_), std::vector<std::wstring>{L"recent_projects.json"});
+    }
+}
+
 TEST_F(SeedingTest, EmptyFileStaysEmpty)
 {
     WriteBytes(file_, "");
