@@ -13,6 +13,7 @@
 ;
 ; The script that includes this defines, before it:
 ;   ACTION          the action's file name in each version's folder
+;   PROGRAM         the action's file on the build host (the File source)
 ;   VERSION         this package's version (dotted numbers)
 ;   DEFAULT_FOLDER  the InstallDir: the product's folder when none is
 ;                   installed and /D= names none
@@ -328,6 +329,42 @@ FunctionEnd
 !insertmacro DEFINE_TIDYING ""
 !insertmacro DEFINE_TIDYING "un."
 
+; A 32-bit package must hold the i686 program: the x86_64 one can't start on
+; 32-bit Windows, where a silent installation would then fail with nothing
+; in any log. The program is looked at before anything is laid down: its
+; PE header's machine type, 0x8664 for x64. (The same file is stored once
+; in the installer, however often it is named.)
+!macro REFUSE_X64_PROGRAM_IN_32BIT_PACKAGE
+    !if ${NSIS_PTR_SIZE} == 4
+        InitPluginsDir
+        File "/oname=$PLUGINSDIR\${ACTION}" "${PROGRAM}"
+        StrCpy $R1 0
+        ClearErrors
+        FileOpen $R0 "$PLUGINSDIR\${ACTION}" r
+        ${IfNot} ${Errors}
+            FileSeek $R0 0x3C SET
+            FileReadByte $R0 $R2
+            FileReadByte $R0 $R3
+            IntOp $R3 $R3 << 8
+            IntOp $R2 $R2 + $R3
+            IntOp $R2 $R2 + 4
+            FileSeek $R0 $R2 SET
+            FileReadByte $R0 $R2
+            FileReadByte $R0 $R3
+            IntOp $R3 $R3 << 8
+            IntOp $R1 $R2 + $R3
+            FileClose $R0
+        ${EndIf}
+        Delete "$PLUGINSDIR\${ACTION}"
+        ${If} $R1 = 0x8664
+            !insertmacro REPORT "This 32-bit installer holds the x86_64 build of ${ACTION}, which can't start on 32-bit Windows; build it with the i686 program (dist/i686); nothing was changed"
+            MessageBox MB_ICONSTOP "This 32-bit installer holds the x86_64 build of ${ACTION}. Build it with the i686 program." /SD IDOK
+            SetErrorLevel ${POSTLUDE_ERROR_INSTALL_FAILURE}
+            Quit
+        ${EndIf}
+    !endif
+!macroend
+
 ; Reads the installed product's entry in the current view.
 !macro READ_ENTRY
     ReadRegStr $CurrentFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
@@ -342,6 +379,7 @@ FunctionEnd
 ; one before anything changed.
 Function FindInstalledProduct
     !insertmacro HOLD_SETUP_MUTEX
+    !insertmacro REFUSE_X64_PROGRAM_IN_32BIT_PACKAGE
     StrCpy $InOtherView ""
     !insertmacro READ_ENTRY
     ${If} $CurrentFolder == ""
