@@ -117,6 +117,12 @@ become_first_user() {
 # The user's logon as Windows runs Active Setup: prints "ran ID: COMMAND"
 # for each entry it ran.
 logon() { "$loader" "$build/tests/logon_step.exe" | tr -d '\r'; }
+# A value of the sample's Active Setup entry in VIEW (32 or 64): its type
+# and data, as "REG_SZ 1,0,0".
+active_setup_value() { # ID VALUE VIEW
+    "$loader" reg query "HKLM\\Software\\Microsoft\\Active Setup\\Installed Components\\$1" /v "$2" "/reg:$3" \
+        2>/dev/null | tr -d '\r' | awk -v value="$2" '$1 == value { $1 = ""; sub(/^ +/, ""); print }'
+}
 # The sample's Active Setup entries, in both views: one line per view.
 active_setup_entries() { # ID
     for entry_view in 32 64; do
