@@ -1,8 +1,11 @@
 ; What an Inno Setup installer of a product that ships Postlude_WB_QL_install.exe
-; needs to run it: the elevated pass right after the product's files, the
-; user's pass after a successful installation, the uninstall pass before the
-; files go; and a folder of its own for every installation, so that a failed,
-; cancelled or killed one never has to put an installed product's files back.
+; needs to run it: the machine's part of the post-install pass (the
+; registrations), elevated, right after the product's files; the user's part
+; (the recent-projects file) as the user who started Setup after a successful
+; installation, and as every user of the machine at their next logon, through
+; an Active Setup entry; the uninstall pass before the files go; and a folder
+; of its own for every installation, so that a failed, cancelled or killed one
+; never has to put an installed product's files back.
 ;
 ; Include it at the end of the product's script (its [Code] section runs on
 ; to the end of the file), with these defined:
@@ -13,7 +16,18 @@
 ; and lay every product file into "{app}\{code:VersionFolder}" (or a folder
 ; inside it) with Flags: uninsneveruninstall, the last of them with
 ; AfterInstall: RunPostInstallPass. The program must be named
-; Postlude_WB_QL_install.exe in that folder.
+; Postlude_WB_QL_install.exe in that folder, and the product's template of
+; the recent-projects file, this project's installers/recent_projects.json,
+; beside it as recent_projects.json: a user who has none gets a copy of it.
+;
+; The Active Setup entry, HKLM\Software\Microsoft\Active Setup\Installed
+; Components\<APP_ID>, runs the user's part once for each user at their
+; logon, and again after an update (a higher Version): at a logon no
+; installer runs, and when Setup runs as the local system account (a
+; deployment tool), as which the user's part seeds nobody, it is how users get
+; their file. It is written in the package's own view once the installation
+; succeeded, and names the new version folder; the installed product's entry,
+; naming its own folder, stays as it was until then.
 ;
 ; {app} is the product folder P, which the user picks once; every
 ; installation (an update, a reinstall, a repair, a run after a killed one)
@@ -69,6 +83,17 @@ ArchitecturesInstallIn64BitMode=x64compatible
 [Code]
 const
   UninstallKey = 'Software\Microsoft\Windows\CurrentVersion\Uninstall\{#APP_ID}_is1';
+  // The product's Active Setup entry: its id is the product's AppId.
+  ActiveSetupKey = 'Software\Microsoft\Active Setup\Installed Components\{#APP_ID}';
+  // Its default value: the product's name, as the [Setup] section gives it
+  // (its constants expanded where it is written).
+  ProductName = '{#StringChange(SetupSetting("AppName"), "'", "''")}';
+  RecentProjectsTemplate = 'recent_projects.json';
+  // The machine's part of the post-install pass: the registrations, asked
+  // to fail on a failed one; no user's file, since the elevated process may
+  // be the local system account's, or an administrator's who is not the
+  // user.
+  MachinePart = '-Post_install 1 -postInstallPart machine -failOnError 1';
   // What the product's earlier samples left in P when an update was killed.
   KeptAsideName = 'kept aside during an update';
   // Held by every setup and uninstaller of the product. Inno's own
@@ -344,14 +369,22 @@ begin
   Log(Format('{#ACTION} %s in %s: %d', [Parameters, Folder, Result]));
 end;
 
-// Right after the product's last file: N's elevated pass, which registers,
-// asked to fail on a failed registration.
+// The user's part of the post-install pass, run from the version folder
+// FOLDER: the recent-projects file of the user it runs as, laid down from the
+// folder's template if that user has none; no registration.
+function UserPartParameters(const Folder: String): String;
+begin
+  Result := '-Post_install 1 -postInstallPart user -recentProjectsTemplate "' + AddBackslash(Folder) +
+            RecentProjectsTemplate + '"';
+end;
+
+// Right after the product's last file: N's elevated pass, the machine's part.
 procedure RunPostInstallPass;
 var
   ExitCode: Integer;
 begin
   PassStarted := True;
-  ExitCode := RunAction(NewFolder, '-Post_install 1 -failOnError 1');
+  ExitCode := RunAction(NewFolder, MachinePart);
   if ExitCode <> 0 then
     FailedBecause := Format('the post-install pass ended with %d', [ExitCode]);
 end;
@@ -481,7 +514,9 @@ end;
 // A product the earlier samples installed, directly into its product folder
 // FOLDER: its files there by name (the product's, and the uninstaller its
 // entry names), then their folders if that empties them. Nothing else
-// there is touched: other programs' files may be beside them.
+// there is touched: other programs' files may be beside them. The earlier
+// samples shipped no recent-projects template, so a file of its name there
+// is not theirs.
 procedure TidyEarlierLayout(const Folder, Uninstaller: String);
 var
   Index: Integer;
@@ -489,7 +524,8 @@ var
 begin
   Log('Tidying the earlier layout in ' + Folder);
   for Index := 0 to KnownFiles.Count - 1 do
-    if not IsSetupsOwnFile(ExtractFileName(KnownFiles[Index])) then
+    if not IsSetupsOwnFile(ExtractFileName(KnownFiles[Index])) and
+       (CompareText(KnownFiles[Index], RecentProjectsTemplate) <> 0) then
       DeleteNowOrAtRestart(AddBackslash(Folder) + KnownFiles[Index]);
   if Uninstaller <> '' then begin
     Base := AddBackslash(Folder) + ChangeFileExt(ExtractFileName(Uninstaller), '');
@@ -579,14 +615,14 @@ begin
   if PassStarted then begin
     RunAction(NewFolder, '-uninstall 1');
     if HoldsProgram(InstalledFolder) then
-      ReportRestored(InstalledFolder, RunAction(InstalledFolder, '-Post_install 1'));
+      ReportRestored(InstalledFolder, RunAction(InstalledFolder, MachinePart));
   end;
   DeleteNewFolder;
 end;
 
-// The entry Setup wrote, naming N, on the disk before anything it replaced
+// A key of the package's own view, on the disk before anything it replaced
 // is deleted.
-procedure FlushEntry;
+procedure FlushKey(const SubKey: String);
 var
   Key: Cardinal;
   Access: Cardinal;
@@ -598,30 +634,73 @@ begin
     else
       Access := Access or KEY_WOW64_32KEY;
   end;
-  if RegOpenKeyEx(HKEY_LOCAL_MACHINE_ROOT, UninstallKey, 0, Access, Key) = 0 then begin
+  if RegOpenKeyEx(HKEY_LOCAL_MACHINE_ROOT, SubKey, 0, Access, Key) = 0 then begin
     if RegFlushKey(Key) <> 0 then
-      Log('The entry could not be flushed to disk');
+      Log('Could not be flushed to disk: ' + SubKey);
     RegCloseKey(Key);
   end;
 end;
 
-// After a successful installation: N is the product. What it replaced goes
-// (the installed product's folder, the other architecture's entry and
-// folder, leftovers of killed or earlier installations), none of which can
-// fail the installation; then the user's own pass, with the token of the
-// user who started Setup, not the administrator's whose credentials were
-// typed in, so that the user's own recent-projects file is seeded. Its exit
-// code is no reason to fail either.
+// The Active Setup entry, naming N: every user who has not run N's version
+// of the user's part yet runs it at their next logon. Written once Setup has
+// written the entry naming N, so that a failed or killed installation leaves
+// the installed product's, which names the folder that remains.
+procedure WriteActiveSetupEntry;
+var
+  Version: String;
+  Written: Boolean;
+begin
+  // Windows reads the Version's parts between commas only: with dots the
+  // entry would not run for anyone, at their first logon or after an
+  // update.
+  Version := '{#APP_VERSION}';
+  StringChangeEx(Version, '.', ',', True);
+  // The folder itself, never {autopf} or %ProgramFiles%, which the 64-bit
+  // Explorer that runs the entry expands to the 64-bit folder for a 32-bit
+  // package too. StubPath is an expandable string (REG_EXPAND_SZ), which
+  // Windows expands before it runs the command.
+  Written := RegWriteStringValue(OwnRoot, ActiveSetupKey, '', ExpandConstant(ProductName)) and
+             RegWriteExpandStringValue(OwnRoot, ActiveSetupKey, 'StubPath',
+                                       '"' + AddBackslash(NewFolder) + '{#ACTION}" ' + UserPartParameters(NewFolder)) and
+             RegWriteStringValue(OwnRoot, ActiveSetupKey, 'Version', Version) and
+             RegWriteDWordValue(OwnRoot, ActiveSetupKey, 'IsInstalled', 1);
+  if Written then
+    Log('The Active Setup entry names ' + NewFolder + ', version ' + Version)
+  else
+    Log('The Active Setup entry could not be written: users who log on are not given the recent-projects file');
+end;
+
+// After a successful installation: N is the product, and its Active Setup
+// entry is written. What it replaced goes (the installed product's folder,
+// the other architecture's entries and folder, leftovers of killed or
+// earlier installations), none of which can fail the installation; then the
+// user's part, with the token of the user who started Setup, not the
+// administrator's whose credentials were typed in, so that the user's own
+// recent-projects file is seeded at once. Its exit code is no reason to fail
+// either. When Setup itself runs as the local system account (a deployment
+// tool) or was started elevated, Inno runs it with Setup's own token: as the
+// system account it seeds nobody, and the Active Setup entry seeds each user
+// at their next logon.
 procedure FinishInstallation;
 var
   ExitCode: Integer;
 begin
-  FlushEntry;
+  WriteActiveSetupEntry;
+  FlushKey(UninstallKey);
+  FlushKey(ActiveSetupKey);
   if IsWin64 and RegKeyExists(OtherRoot, UninstallKey) then begin
     if RegDeleteKeyIncludingSubkeys(OtherRoot, UninstallKey) then
       Log('The other architecture''s entry was deleted')
     else
       Log('The other architecture''s entry could not be deleted');
+  end;
+  // One Active Setup entry for the product: the other architecture's would
+  // run its own folder's program, which is tidied away now.
+  if IsWin64 and RegKeyExists(OtherRoot, ActiveSetupKey) then begin
+    if RegDeleteKeyIncludingSubkeys(OtherRoot, ActiveSetupKey) then
+      Log('The other architecture''s Active Setup entry was deleted')
+    else
+      Log('The other architecture''s Active Setup entry could not be deleted');
   end;
   CollectFiles(NewFolder, '');
   if InstalledUninstaller <> '' then
@@ -629,11 +708,10 @@ begin
   if (OtherUninstaller <> '') and (OtherUninstaller <> InstalledUninstaller) then
     TidyReplacedProduct(OtherUninstaller, OtherProductFolder);
   TidyProductFolder(ExpandConstant('{app}'), NewFolder);
-  if not ExecAsOriginalUser(AddBackslash(NewFolder) + '{#ACTION}',
-                            '-Post_install 1 -installDir "' + AddBackslash(NewFolder) + '\"',
+  if not ExecAsOriginalUser(AddBackslash(NewFolder) + '{#ACTION}', UserPartParameters(NewFolder),
                             ExpandConstant('{sys}'), SW_HIDE, ewWaitUntilTerminated, ExitCode) then
     ExitCode := -1;
-  Log(Format('The user''s pass ended with %d', [ExitCode]));
+  Log(Format('The user''s part ended with %d', [ExitCode]));
 end;
 
 procedure CurStepChanged(CurStep: TSetupStep);
@@ -752,11 +830,18 @@ end;
 procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
 begin
   case CurUninstallStep of
-    // The uninstall pass runs before any file goes, and its exit code is
-    // never a reason to keep a product nobody can remove.
+    // The Active Setup entry goes first, so that no logon starts the
+    // program of a folder being removed; then the uninstall pass, before
+    // any file goes, its exit code never a reason to keep a product nobody
+    // can remove. A stale uninstaller leaves the entry, which is the
+    // installed product's. Users' recent-projects files stay: they are the
+    // users'.
     usUninstall:
-      if not StaleUninstaller then
+      if not StaleUninstaller then begin
+        if RegKeyExists(OwnRoot, ActiveSetupKey) and not RegDeleteKeyIncludingSubkeys(OwnRoot, ActiveSetupKey) then
+          Log('The Active Setup entry could not be deleted');
         RunAction(UninstallFolder, '-uninstall 1');
+      end;
     // Setup's own uninstaller has deleted its files and the entry by now.
     usPostUninstall:
       if StaleUninstaller then begin

@@ -12,6 +12,9 @@
 #ifndef APP_VERSION
   #define APP_VERSION "1.0.0"
 #endif
+; The product's own id, which an author changes: its AppId, and the id of
+; its Active Setup entry (which postlude.iss writes), under which Windows
+; keeps each user's record of having run it.
 #define APP_ID "{8E3C5A21-6B4D-4F7E-9A12-3C4D5E6F7A81}"
 
 [Setup]
@@ -24,9 +27,12 @@ OutputBaseFilename=setup
 
 ; Every file goes into this installation's version folder, and is left by
 ; Setup's own rollback and uninstaller: the script deletes the folder itself.
-; The elevated pass runs right after the last file.
+; The elevated pass runs right after the last file. The recent-projects
+; template, beside this script, goes beside the program: the user's part
+; lays it down for a user who has no recent-projects file yet.
 [Files]
 Source: "{#PROGRAM}"; DestDir: "{app}\{code:VersionFolder}"; DestName: "Postlude_WB_QL_install.exe"; Flags: ignoreversion uninsneveruninstall
+Source: "recent_projects.json"; DestDir: "{app}\{code:VersionFolder}"; Flags: ignoreversion uninsneveruninstall
 Source: "{#COMPONENT}"; DestDir: "{app}\{code:VersionFolder}\Wrenfold"; DestName: "Vantabox.dll"; Flags: ignoreversion uninsneveruninstall; AfterInstall: RunPostInstallPass
 
 #include "postlude.iss"
