@@ -5,11 +5,14 @@
 ; DETAILS_FILE is for tests: the lines the installer shows in its details
 ; about the action are also appended to that file, since a silent
 ; installation shows none.
+; Lines marked "(yours)" are the sample product's own: an author changes each
+; to their product's name, folder, key or id. Every other line stays.
 Unicode true
 !include LogicLib.nsh
 !include FileFunc.nsh
 !include WordFunc.nsh
 !include x64.nsh
+; (yours)
 Name "QL Postlude Sample Product"
 OutFile "${OUTFILE}"
 ; The action registers COM components for the whole machine, so the installer
@@ -22,7 +25,7 @@ OutFile "${OUTFILE}"
 ; no profile itself: its Active Setup entry seeds every user, the installing
 ; one included, at their next logon.
 RequestExecutionLevel admin
-; The product's folder when none is installed and /D= names none.
+; The product's folder when none is installed and /D= names none. (yours)
 !if "${ARCH}" == "x86_64"
     Target amd64-unicode
     !define DEFAULT_FOLDER "$PROGRAMFILES64\Sample Product"
@@ -41,12 +44,12 @@ AllowSkipFiles off
     !define VERSION "1.0.0"
 !endif
 ; The product's entry among the installed programs (Add/Remove Programs);
-; a reinstall or an update goes where it names the product's folder.
+; a reinstall or an update goes where it names the product's folder. (yours)
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QLPostludeSampleProduct"
-; Held by the product's installers and uninstallers, in every session.
+; Held by the product's installers and uninstallers, in every session. (yours)
 !define SETUP_MUTEX "Global\QLPostludeSampleProductSetup"
 ; The product's Active Setup entry (HKLM\Software\Microsoft\Active Setup\
-; Installed Components\<this>), which seeds each user at logon.
+; Installed Components\<this>), which seeds each user at logon. (yours)
 !define ACTIVE_SETUP_ID "QLPostludeSampleProduct"
 
 ; Without UAC (or with UAC turned off) the request above asks for nothing,
@@ -79,6 +82,7 @@ AllowSkipFiles off
 ; What runs the action and takes a failed installation back, beside this script.
 ; The entry's own values, written when the entry switches to a new version
 ; (postlude.nsh writes the version, the folders and how to uninstall).
+; (yours: the product's name and publisher)
 !macro WRITE_PRODUCT_ENTRY
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "QL Postlude Sample Product"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "QL Postlude"
