@@ -17,8 +17,8 @@
 ; keeps each user's record of having run it.
 #define APP_ID "{8E3C5A21-6B4D-4F7E-9A12-3C4D5E6F7A81}"
 
-; The product's own id, name, publisher and folder, which an author changes
-; to theirs; the other lines stay.
+; Its name, publisher and folder are the product's own too; the lines that
+; are not stay as they are.
 [Setup]
 AppId={{#APP_ID}
 AppName=QL Postlude Sample Product
