@@ -117,7 +117,7 @@ Section "Product"
     Call PrepareVersionFolder
     SetOutPath "$VersionFolder"
     File "/oname=${ACTION}" "${PROGRAM}"
-    File "/oname=recent_projects.json" "${__FILEDIR__}\recent_projects.json"
+    File "/oname=recent_projects.json" "recent_projects.json"
     SetOutPath "$VersionFolder\Wrenfold"
     File "/oname=Vantabox.dll" "${COMPONENT}"
     Call FinishInstallation

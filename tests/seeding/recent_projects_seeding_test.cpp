@@ -84,7 +84,7 @@ TEST_F(SeedingTest, MissingFileStaysMissing)
 
 TEST_F(SeedingTest, Utf16FileIsLeftByteForByte)
 {
-    for (const std::string mark : {std::string("\xFF\xFE"), std::string("\xFE\xFF")}) {
+    for (const std::string& mark : {std::string("\xFF\xFE"), std::string("\xFE\xFF")}) {
         const std::string original = mark + std::string("Q\0L\0P\0J\0" "1\0\r\0\n\0]\0\n\0", 18);
         WriteBytes(file_, original);
         EXPECT_EQ(Run(), Records({L"QL Custom Action: the recent projects file is UTF-16, left as it was"}));
