@@ -188,4 +188,42 @@ check_msi_authoring() { # MSI
         '[ "$(sequence RemoveExistingProducts)" -gt "$(sequence InstallInitialize)" ] &&
          [ "$(sequence RemoveExistingProducts)" -lt "$(sequence ProcessComponents)" ]'
     check "the package holds no action of the tests" '! msiinfo export "$package" CustomAction | grep -q TestFailure'
+    check_msi_active_setup
+}
+
+# The template and the Active Setup entry as the package's tables hold them
+# (Windows reads these tables; Wine's reading of them is shown by the test).
+check_msi_active_setup() {
+    table() { msiinfo export "$package" "$1" | tr -d '\r' | awk 'NR > 3'; }
+    property() { table Property | awk -F '\t' -v p="$1" '$1 == p { print $2 }'; }
+    # shellcheck disable=SC2034 # read by the checks, which eval their condition
+    user_command=$(table CustomAction | awk -F '\t' '$1 == "PostInstallAsUser" { print $4 }')
+    check "the user action runs the user's part with the template in the product's folder" \
+        '[ "$user_command" = "-Post_install 1 -postInstallPart user -recentProjectsTemplate \"[INSTALLDIR]recent_projects.json\"" ]'
+    check "the template is a file of the product's folder, the key of a component of its own" \
+        '[ "$(table File | awk -F "\t" "\$3 == \"recent_projects.json\" { print \$1, \$2 }")" = "RecentProjectsTemplate Template" ] &&
+         [ "$(table Component | awk -F "\t" "\$1 == \"Template\" { print \$3, \$6 }")" = "INSTALLDIR RecentProjectsTemplate" ]'
+    # Every row of the entry: "NAME<tab>VALUE<tab>COMPONENT", under HKLM (2).
+    entry_key="Software\\Microsoft\\Active Setup\\Installed Components\\$(property UpgradeCode)"
+    table Registry | awk -F '\t' -v k="$entry_key" '$2 == 2 && $3 == k { print $4 "\t" $5 "\t" $6 }' |
+        sort >"$work/active-setup-rows"
+    entry_value() { awk -F '\t' -v n="$1" '$1 == n { print $2 }' "$work/active-setup-rows"; }
+    check "the Active Setup entry is the product's (its UpgradeCode), in HKLM, its four values one component's" \
+        '[ "$(cut -f1 "$work/active-setup-rows" | tr "\n" " ")" = " IsInstalled StubPath Version " ] &&
+         [ "$(cut -f3 "$work/active-setup-rows" | sort -u)" = ActiveSetup ] &&
+         [ "$(entry_value "")" = "$(property ProductName)" ]'
+    check "its StubPath is expandable (#%) and runs the user action's command from the product's folder" \
+        '[ "$(entry_value StubPath)" = "#%\"[INSTALLDIR]Postlude_WB_QL_install.exe\" $user_command" ]'
+    check "its Version is the product's, with commas" \
+        '[ "$(entry_value Version)" = "$(property ProductVersion | tr . ,)" ]'
+    check "its IsInstalled is the integer 1 (#1)" '[ "$(entry_value IsInstalled)" = "#1" ]'
+    # msidbComponentAttributes64bit (0x100): the package's own view.
+    platform=$(msiinfo suminfo "$package" | sed -n 's/^Template: \([^;]*\);.*/\1/p')
+    # shellcheck disable=SC2034 # read by the checks, which eval their condition
+    component_bits=$(table Component | awk -F '\t' '$1 == "ActiveSetup" { print $4 }')
+    check "its component writes the package's own view ($platform), unconditioned, in the product's feature" \
+        '{ { [ "$platform" = x64 ] && [ $(( component_bits & 0x100 )) != 0 ]; } ||
+           { [ "$platform" = Intel ] && [ $(( component_bits & 0x100 )) = 0 ]; }; } &&
+         [ -z "$(table Component | awk -F "\t" "\$1 == \"ActiveSetup\" { print \$5 }")" ] &&
+         table FeatureComponents | grep -qx "Main	ActiveSetup"'
 }
