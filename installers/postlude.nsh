@@ -188,6 +188,14 @@ FunctionEnd
         RMDir /REBOOTOK "$FilesIn${FOLDER}"
     !endif
 !macroend
+; The same, for the previous release's files directly in the product folder:
+; that release shipped no template, so a recent_projects.json there is
+; another program's, or one the author's installer laid down, and stays.
+!macro DELETE_EARLIER_LAYOUT_FILE FOLDER NAME
+    !if "${FOLDER}\${NAME}" != "\recent_projects.json"
+        !insertmacro DELETE_PRODUCT_FILE "${FOLDER}" "${NAME}"
+    !endif
+!macroend
 ; 1 in $R9 when $FilesIn holds any of a version's files.
 !macro FIND_PRODUCT_FILE FOLDER NAME
     ${If} ${FileExists} "$FilesIn${FOLDER}\${NAME}"
@@ -477,7 +485,7 @@ Function TidyAfterSwitch
     ${If} $EarlierLayout != ""
         StrCpy $FilesIn $EarlierLayout
         !define POSTLUDE_PREFIX ""
-        !insertmacro FOR_EACH_PRODUCT_FILE DELETE_PRODUCT_FILE
+        !insertmacro FOR_EACH_PRODUCT_FILE DELETE_EARLIER_LAYOUT_FILE
         !undef POSTLUDE_PREFIX
     ${EndIf}
     StrCpy $R8 $INSTDIR
