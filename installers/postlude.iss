@@ -650,9 +650,9 @@ var
   Version: String;
   Written: Boolean;
 begin
-  // Windows reads the Version's parts between commas only: with dots the
-  // entry would not run for anyone, at their first logon or after an
-  // update.
+  // Windows reads the Version's parts between commas only: with dots it
+  // compares versions wrongly, and an update may never run for the users
+  // who ran an earlier one.
   Version := '{#APP_VERSION}';
   StringChangeEx(Version, '.', ',', True);
   // The folder itself, never {autopf} or %ProgramFiles%, which the 64-bit

@@ -12,6 +12,13 @@ require_loader "$loader"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The test components and COM client that the prefix's registration tool takes.
 components=$(component_folder "$build" "$prefix")
+# The file the product's class is registered to, in the view that tool writes:
+# the 32-bit one, or the 64-bit one where the 64-bit stand-in takes its place.
+server_path() {
+    if prefix_has_stand_in "$prefix"; then class_view=64; else class_view=32; fi
+    "$loader" reg query "HKCR\\CLSID\\$product_class\\InprocServer32" /ve "/reg:$class_view" 2>/dev/null |
+        tr -d '\r' | awk '/REG_SZ/ { sub(/.*REG_SZ +/, ""); print }'
+}
 
 # The user's temporary and application data folders, as the prefix has them
 # (the program takes TMP first, as GetTempPathW does).
@@ -33,7 +40,21 @@ limited="QL Custom Action: running without administrator rights"
 
 windows_path() { echo "Z:$1" | tr / '\\'; }
 check() {
-    if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi
+    if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); show_state; fi
+}
+# After a failed check, the sample product's entries as the registry holds
+# them, both views: so that a failure on another machine says what it saw.
+show_state() {
+    for state_view in 32 64; do
+        for state_key in 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
+            'HKLM\Software\Microsoft\Active Setup\Installed Components'; do
+            "$loader" reg query "$state_key" /s "/reg:$state_view" 2>/dev/null | tr -d '\r' |
+                awk -v view="$state_view" '/^HKEY/ { if (keep) printf "%s", block; block = ""; keep = 0 }
+                    NF { block = block "  seen in the " view "-bit view: " $0 "\n" }
+                    /QL Postlude|Postlude_WB_QL_install/ { keep = 1 }
+                    END { if (keep) printf "%s", block }'
+        done
+    done | cat
 }
 records() { iconv -f UTF-16 -t UTF-8 "$log" | cut -c40- | tr -d '\r'; }
 # The sample product's entries among the installed programs, in both views.
