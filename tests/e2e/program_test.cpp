@@ -70,6 +70,7 @@ protected:
     // registrations.
     void TearDown() override
     {
+        CollectRecords(log_);
         UnregisterComponents();
         RemoveTree(appData_ + L"\\Corvane");
     }

@@ -2,6 +2,7 @@
 
 #include "platform/os_calls.h"
 #include "platform/unique_handle.h"
+#include "text/conversion.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -258,6 +259,26 @@ std::vector<std::wstring> LogMessages(const std::wstring& path)
         start = end + 2;
     }
     return messages;
+}
+
+void CollectRecords(const std::wstring& logPath)
+{
+    wchar_t records[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"QL_RECORDS_FILE", records, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || GetFileAttributesW(logPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    std::string lines;
+    for (const std::wstring& message : LogMessages(logPath)) {
+        lines += ConvertToUtf8(message) + "\n";
+    }
+    const UniqueHandle file(CreateFileW(records, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (!file.IsValid() || !WriteFile(file.Get(), lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr) ||
+        written != lines.size()) {
+        throw std::runtime_error("the records could not be added to QL_RECORDS_FILE");
+    }
 }
 
 namespace {

@@ -61,6 +61,12 @@ std::wstring Lines(const std::vector<std::wstring>& messages);
 // prefix and line end).
 std::vector<std::wstring> LogMessages(const std::wstring& path);
 
+// Appends the messages of a log the program wrote, as UTF-8 lines, to the
+// file that QL_RECORDS_FILE names, where the suite gathers every record its
+// runs wrote for the check that each is in the log reference, whole. Does
+// nothing without the variable or the log.
+void CollectRecords(const std::wstring& logPath);
+
 // Makes the seam's temporary folder `folder`, for as long as `os` is overridden.
 void RedirectTempFolder(OsCalls& os, const std::wstring& folder);
 
