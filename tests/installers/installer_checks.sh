@@ -42,6 +42,15 @@ windows_path() { echo "Z:$1" | tr / '\\'; }
 check() {
     if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); show_state; fi
 }
+# Waits until CONDITION holds, at most the given tenths of a second; the
+# check after it says whether it did.
+wait_until() { # CONDITION TENTHS_OF_A_SECOND
+    waited=0
+    until eval "$1" || [ "$waited" -ge "$2" ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+}
 # After a failed check, the sample product's entries as the registry holds
 # them, both views: so that a failure on another machine says what it saw.
 show_state() {
