@@ -297,6 +297,27 @@ begin
     Result := NextVersionPart(A) - NextVersionPart(B);
 end;
 
+#if ARCH != "x86_64"
+// Whether this 32-bit package holds the x86_64 program, which can't start on
+// 32-bit Windows, where a silent installation would then fail with nothing
+// in any log. Its PE header's machine type says, 0x8664 for x64: the
+// program's copy in {tmp} is looked at before anything is laid down.
+function HoldsX64Program: Boolean;
+var
+  Image: AnsiString;
+  Header: Integer;
+begin
+  Result := False;
+  ExtractTemporaryFile('{#ACTION}');
+  if not LoadStringFromFile(ExpandConstant('{tmp}\{#ACTION}'), Image) or (Length(Image) < $40) then
+    Exit;
+  // e_lfanew, at 0x3C; the machine type follows the 4-byte "PE\0\0" there.
+  Header := Ord(Image[$3D]) + Ord(Image[$3E]) * 256;
+  if Length(Image) >= Header + 6 then
+    Result := Ord(Image[Header + 5]) + Ord(Image[Header + 6]) * 256 = $8664;
+end;
+#endif
+
 function InitializeSetup: Boolean;
 var
   Message: String;
@@ -304,6 +325,14 @@ begin
   // 1618 (ERROR_INSTALL_ALREADY_RUNNING), as Windows Installer ends then.
   if not TakeSetupMutex then
     EndSetup(ERROR_INSTALL_ALREADY_RUNNING);
+#if ARCH != "x86_64"
+  if HoldsX64Program then begin
+    Message := 'This 32-bit installer holds the x86_64 build of {#ACTION}, which can''t start on 32-bit Windows; build it with the i686 program (dist/i686). Nothing was changed.';
+    Log(Message);
+    SuppressibleMsgBox(Message, mbCriticalError, MB_OK, IDOK);
+    EndSetup(ERROR_INSTALL_FAILURE);
+  end;
+#endif
   FindInstalledProduct;
   if (InstalledVersion <> '') and (CompareVersions('{#APP_VERSION}', InstalledVersion) < 0) then begin
     Message := Format('%s is installed, which is newer than %s; remove it first to install this version. Nothing was changed.', [
