@@ -3,16 +3,16 @@
 #include "driver/options.h"
 #include "driver/run_end.h"
 #include "log/installer_log.h"
-#include "platform/os_calls.h"
-#include "platform/unique_handle.h"
+#include "platform/command_line.h"
+#include "platform/single_instance.h"
 #include "registration/administrator_rights.h"
+#include "registration/install_dir.h"
 #include "registration/registration_passes.h"
 #include "seeding/recent_projects_seeding.h"
 
-#include <shellapi.h>
 #include <windows.h>
 
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,73 +23,32 @@ constexpr wchar_t kLogFileName[] = L"QLPostlude.log";
 constexpr wchar_t kUsageMessage[] =
     L"Valid Option not provided, usage : Postlude_WB_QL_install.exe install / uninstall \"C:\\Program Files\"";
 
-// Holds the named mutex that keeps a second instance from running. It is
-// owned until the run ends; a mutex that can't be created leaves the run
-// unguarded rather than stopping it.
-class SingleInstanceGuard {
-public:
-    SingleInstanceGuard() : mutex_(Os().createMutex(nullptr, TRUE, kMutexName))
-    {
-        anotherInstanceRuns_ = mutex_.IsValid() && ::GetLastError() == ERROR_ALREADY_EXISTS;
-    }
-    ~SingleInstanceGuard()
-    {
-        if (mutex_.IsValid() && !anotherInstanceRuns_) {
-            ::ReleaseMutex(mutex_.Get());
-        }
-    }
-    SingleInstanceGuard(const SingleInstanceGuard&) = delete;
-    SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
-
-    bool AnotherInstanceRuns() const { return anotherInstanceRuns_; }
-
-private:
-    UniqueHandle mutex_;
-    bool anotherInstanceRuns_ = false;
-};
-
-struct LocalFreeDeleter {
-    void operator()(wchar_t** arguments) const { ::LocalFree(static_cast<HLOCAL>(arguments)); }
-};
-
-std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine)
-{
-    int count = 0;
-    std::unique_ptr<wchar_t*, LocalFreeDeleter> arguments(Os().commandLineToArgv(commandLine.c_str(), &count));
-    std::vector<std::wstring> list;
-    if (arguments) {
-        list.assign(arguments.get(), arguments.get() + count);
-    }
-    return list;
-}
-
 // No pass may see a directory that doesn't fit MAX_PATH; a longer one is
 // refused whole rather than cut to a different, wrong directory.
-std::wstring AcceptInstallDir(InstallerLog& log, const std::wstring& requested)
+InstallDir AcceptInstallDir(InstallerLog& log, const std::wstring& requested)
 {
-    if (requested.size() <= kMaxInstallDirLength) {
-        return requested;
+    if (std::optional<InstallDir> accepted = InstallDir::Accept(requested)) {
+        return *accepted;
     }
-    log.Write(LogLevel::INFO,
-              FormatRecord(L"InstallDir refused: it is %s characters long, at most 259 are accepted",
-                           std::to_wstring(requested.size()))
-                  .c_str());
-    return std::wstring();
+    const std::wstring pattern = L"InstallDir refused: it is %s characters long, at most " +
+                                 std::to_wstring(InstallDir::kMaxLength) + L" are accepted";
+    log.Write(LogLevel::INFO, FormatRecord(pattern, std::to_wstring(requested.size())).c_str());
+    return InstallDir();
 }
 
 // The machine's half of the post-install pass. Returns how many
 // registrations did not succeed.
-unsigned RegisterBoth(InstallerLog& log, const std::wstring& installDir)
+unsigned RegisterBoth(InstallerLog& log, const InstallDir& installDir)
 {
     LogAdministratorRights(log);
     const unsigned failed = RegisterDlls(log);
-    return failed + installDirRegisterDlls(log, installDir.c_str());
+    return failed + installDirRegisterDlls(log, installDir);
 }
 
 // Returns how many registrations did not succeed. The seeding's outcome
 // never counts: a user's recent-projects file is no reason to fail an
 // installation.
-unsigned RunPostInstallPass(InstallerLog& log, const Options& options, const std::wstring& installDir)
+unsigned RunPostInstallPass(InstallerLog& log, const Options& options, const InstallDir& installDir)
 {
     if (options.part == PostInstallPart::Unknown) {
         log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: -postInstallPart %s is neither machine nor user: "
@@ -120,20 +79,20 @@ unsigned RunPostInstallPass(InstallerLog& log, const Options& options, const std
     return failed;
 }
 
-void RunUninstallPass(InstallerLog& log, const std::wstring& installDir)
+void RunUninstallPass(InstallerLog& log, const InstallDir& installDir)
 {
     log.Write(LogLevel::INFO, L"Running Postlude on uninstall.");
     log.Write(LogLevel::INFO, L"Start uninstallPostlude");
     LogAdministratorRights(log);
     // A removal is never failed: one that fails leaves a product nobody can
     // remove, so what the unregistration did is only logged.
-    static_cast<void>(UnRegisterDlls(log, installDir.c_str()));
+    static_cast<void>(UnRegisterDlls(log, installDir));
     log.Write(LogLevel::INFO, L" End uninstallPostlude");
 }
 
 // Returns how many registrations of the post-install pass did not succeed
 // (none for the other passes).
-unsigned RunRequestedPass(InstallerLog& log, const Options& options, const std::wstring& installDir)
+unsigned RunRequestedPass(InstallerLog& log, const Options& options, const InstallDir& installDir)
 {
     if (options.requestedPass == L"Post_install") {
         return RunPostInstallPass(log, options, installDir);
@@ -160,42 +119,61 @@ std::wstring ListNames(const std::vector<std::wstring>& names)
     return list.empty() ? L"none" : list;
 }
 
-// The exit code of a logged run: 0, unless the caller asked for a failure to
-// be reported and the run did not do what it was started for: a post-install
-// pass in which a registration did not succeed, or no pass at all (a name
-// misspelt). Then ERROR_INSTALL_FAILURE, which Windows Installer and
-// deployment tools read as a failed installation, after a last record that
-// says why.
-int LoggedRunExitCode(InstallerLog& log, const Options& options, const std::wstring& installDir,
-                      unsigned failedRegistrations)
+// What a logged run did not do of what it was started for, when the caller
+// asked for a failure to be reported.
+enum class RunFailure { None, NoPass, NoPart, Registrations };
+
+RunFailure FailureOf(const Options& options, unsigned failedRegistrations)
 {
     if (!options.failOnError) {
-        return 0;
+        return RunFailure::None;
     }
     if (options.requestedPass.empty()) {
+        return RunFailure::NoPass;
+    }
+    if (options.requestedPass == L"Post_install" && options.part == PostInstallPart::Unknown) {
+        return RunFailure::NoPart;
+    }
+    return failedRegistrations == 0 ? RunFailure::None : RunFailure::Registrations;
+}
+
+// ERROR_INSTALL_FAILURE, which Windows Installer and deployment tools read
+// as a failed installation, for a run that failed; 0 otherwise.
+int ExitCodeOf(RunFailure failure)
+{
+    return failure == RunFailure::None ? 0 : ERROR_INSTALL_FAILURE;
+}
+
+// The last record of a failed run: why it failed.
+void LogWhyTheRunFailed(InstallerLog& log, RunFailure failure, const Options& options, const InstallDir& installDir,
+                        unsigned failedRegistrations)
+{
+    switch (failure) {
+    case RunFailure::None:
+        return;
+    case RunFailure::NoPass:
         log.Write(LogLevel::INFO,
                   FormatRecord(L"QL Custom Action: no pass was run: the names given were %s, and a pass is "
                                L"-Post_install 1 or -uninstall 1, exit code 1603",
                                ListNames(options.names))
                       .c_str());
-        return ERROR_INSTALL_FAILURE;
-    }
-    if (options.requestedPass == L"Post_install" && options.part == PostInstallPart::Unknown) {
+        return;
+    case RunFailure::NoPart:
         log.Write(LogLevel::INFO, L"QL Custom Action: no part of the post-install pass was run, exit code 1603");
-        return ERROR_INSTALL_FAILURE;
+        return;
+    case RunFailure::Registrations:
+        break;
     }
-    if (failedRegistrations == 0) {
-        return 0;
-    }
-    if (installDir.empty()) {
-        log.Write(LogLevel::INFO, L"QL Custom Action: no usable installation folder was given: pass -installDir "
-                                  L"with the product's folder, absolute, at most 259 characters");
+    if (installDir.IsEmpty()) {
+        log.Write(LogLevel::INFO, (L"QL Custom Action: no usable installation folder was given: pass -installDir "
+                                   L"with the product's folder, absolute, at most " +
+                                   std::to_wstring(InstallDir::kMaxLength) + L" characters")
+                                      .c_str());
     }
     const wchar_t* const pattern = failedRegistrations == 1
                                        ? L"QL Custom Action: %s registration did not succeed, exit code 1603"
                                        : L"QL Custom Action: %s registrations did not succeed, exit code 1603";
     log.Write(LogLevel::INFO, FormatRecord(pattern, std::to_wstring(failedRegistrations)).c_str());
-    return ERROR_INSTALL_FAILURE;
 }
 
 // An unattended installation blocks on any dialog. Children inherit this
@@ -214,7 +192,7 @@ int RunInstallerAction(const wchar_t* commandLine)
     // Buffers as large as a user's file never end the run: they report
     // exhaustion, and the file is left as it was.
     EndTheRunQuietlyOnFatalErrors();
-    SingleInstanceGuard guard;
+    const SingleInstanceGuard guard(kMutexName);
     if (guard.AnotherInstanceRuns()) {
         return -1;
     }
@@ -231,12 +209,13 @@ int RunInstallerAction(const wchar_t* commandLine)
     }
     const LastRecordGoesTo lastRecord(log);
     log.Write(LogLevel::INFO, L"Start Postlude.");
-    const std::wstring installDir = AcceptInstallDir(log, options.installDir);
-    log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
+    const InstallDir installDir = AcceptInstallDir(log, options.installDir);
+    log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir.Text()).c_str());
     const unsigned failedRegistrations = RunRequestedPass(log, options, installDir);
-    log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir).c_str());
+    log.Write(LogLevel::INFO, FormatRecord(L"InstallDir is %s", installDir.Text()).c_str());
     log.Write(LogLevel::INFO, FormatRecord(L"Commandline passed is %s", passedCommandLine).c_str());
-    const int exitCode = LoggedRunExitCode(log, options, installDir, failedRegistrations);
+    const RunFailure failure = FailureOf(options, failedRegistrations);
+    LogWhyTheRunFailed(log, failure, options, installDir, failedRegistrations);
     log.Close();
-    return exitCode;
+    return ExitCodeOf(failure);
 }

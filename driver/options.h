@@ -4,10 +4,6 @@
 #include <string>
 #include <vector>
 
-// The longest installation directory the passes accept: MAX_PATH less the
-// terminating NUL.
-constexpr std::size_t kMaxInstallDirLength = 259;
-
 // Which of the post-install pass's two halves a run does: the machine's
 // (the registrations, done once, elevated) or the user's (the seeding, done
 // as each user); the whole pass unless -postInstallPart says otherwise.

@@ -28,22 +28,16 @@ RecordStamp ReadClock()
     return stamp;
 }
 
-bool ReadOpenFile(HANDLE file, unsigned long long size, std::string& bytes)
-{
-    if (size > 0x7FFFFFFF) {
-        return false;
-    }
-    bytes.assign(static_cast<std::size_t>(size), '\0');
-    DWORD read = 0;
-    return bytes.empty() ||
-           (Os().readFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
-}
-
 bool MoveTo(HANDLE file, LONGLONG offset, DWORD origin)
 {
     LARGE_INTEGER distance{};
     distance.QuadPart = offset;
     return Os().setFilePointerEx(file, distance, nullptr, origin) != FALSE;
+}
+
+std::string_view AsBytes(std::wstring_view text)
+{
+    return std::string_view(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
 // Run elevated, the program must not append to whatever a link planted in
@@ -82,8 +76,9 @@ bool InstallerLog::Open(std::int32_t echoToConsole, LogFormat format, std::wstri
         openStatus_ = -1;
         return false;
     }
-    ::InitializeCriticalSection(&criticalSection_);
-    lockCreated_ = true;
+    if (!lock_) {
+        lock_.emplace();
+    }
     logFormat_ = format;
     filePath_ = std::move(path);
     if (!OpenFile()) {
@@ -117,30 +112,45 @@ bool InstallerLog::OpenFile()
         return false;
     }
     if (!existed) {
-        DWORD written = 0;
-        ::WriteFile(logFile_.Get(), kByteOrderMark, sizeof kByteOrderMark, &written, nullptr);
-        if (logFormat_ == LogFormat::Xml) {
-            WriteToFile(kXmlHeader);
-        }
+        StartNewFile();
         return true;
     }
     if (logFormat_ != LogFormat::Xml) {
         return MoveTo(logFile_.Get(), 0, FILE_END);
     }
-    std::string bytes;
-    if (!ReadOpenFile(logFile_.Get(), facts.size, bytes)) {
-        return false;
+    return ContinueXmlManifest(facts.size);
+}
+
+// A new file gets its byte-order mark, and an XML log its header. A file
+// that can't get them is removed again and this run's records are lost: left
+// there, every later run would find it existing and append to it, all
+// without a mark, for good.
+void InstallerLog::StartNewFile()
+{
+    const bool started =
+        WriteAll(logFile_.Get(), std::string_view(kByteOrderMark, sizeof kByteOrderMark)) &&
+        (logFormat_ != LogFormat::Xml || WriteAll(logFile_.Get(), AsBytes(kXmlHeader)));
+    if (!started) {
+        logFile_.Reset();
+        Os().deleteFile(filePath_.c_str());
     }
-    // Cut the old last line off, so that a shorter continuation can't leave
-    // a tail of it behind and the file ends with exactly one closing tag.
-    return MoveTo(logFile_.Get(), static_cast<LONGLONG>(FindLastLineStart(bytes)), FILE_BEGIN) &&
-           ::SetEndOfFile(logFile_.Get());
+}
+
+// Cuts the old last line off, so that a shorter continuation can't leave a
+// tail of it behind and the file ends with exactly one closing tag.
+bool InstallerLog::ContinueXmlManifest(unsigned long long size)
+{
+    HeapBuffer bytes;
+    return ReadWholeFile(logFile_.Get(), size, bytes) == ReadOutcome::Read &&
+           MoveTo(logFile_.Get(), static_cast<LONGLONG>(FindLastLineStart(std::string_view(bytes.Data(), bytes.Size()))),
+                  FILE_BEGIN) &&
+           Os().setEndOfFile(logFile_.Get());
 }
 
 void InstallerLog::WriteToFile(const std::wstring& text)
 {
-    DWORD written = 0;
-    ::WriteFile(logFile_.Get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr);
+    // A record that can't be written is lost; the run goes on.
+    static_cast<void>(WriteAll(logFile_.Get(), AsBytes(text)));
 }
 
 // To a console, as the console's own text, with every letter. To a pipe or a
@@ -158,7 +168,7 @@ void InstallerLog::EchoToStandardOutput(const std::wstring& line)
     DWORD consoleMode = 0;
     if (::GetConsoleMode(output, &consoleMode)) {
         DWORD written = 0;
-        ::WriteConsoleW(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        Os().writeConsole(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         return;
     }
     // One write per record, the mark with the first, so that a reader that
@@ -171,10 +181,10 @@ void InstallerLog::EchoToStandardOutput(const std::wstring& line)
 
 void InstallerLog::Write(LogLevel level, const wchar_t* message)
 {
-    if (!lockCreated_) {
+    if (!lock_) {
         return;
     }
-    ::EnterCriticalSection(&criticalSection_);
+    const ScopedLock held(*lock_);
     if (static_cast<std::int32_t>(level) <= maxLevel_) {
         const std::int32_t number = ++recordCount_;
         const RecordStamp stamp = ReadClock();
@@ -195,7 +205,6 @@ void InstallerLog::Write(LogLevel level, const wchar_t* message)
             EchoToStandardOutput(RenderEchoLine(message));
         }
     }
-    ::LeaveCriticalSection(&criticalSection_);
 }
 
 void InstallerLog::Close()
@@ -204,8 +213,5 @@ void InstallerLog::Close()
         WriteToFile(kXmlFooter);
     }
     logFile_.Reset();
-    if (lockCreated_) {
-        ::DeleteCriticalSection(&criticalSection_);
-        lockCreated_ = false;
-    }
+    lock_.reset();
 }

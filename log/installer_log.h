@@ -1,11 +1,13 @@
 #pragma once
 
 #include "log/record_format.h"
+#include "platform/critical_section.h"
 #include "platform/unique_handle.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The run's log file: UTF-16LE with a byte-order mark, one record per call
@@ -37,11 +39,13 @@ public:
 
 private:
     bool OpenFile();
+    void StartNewFile();
+    bool ContinueXmlManifest(unsigned long long size);
     void WriteToFile(const std::wstring& text);
     void EchoToStandardOutput(const std::wstring& line);
 
-    CRITICAL_SECTION criticalSection_{};
-    bool lockCreated_ = false;
+    // Made by the first Open: a log that was never opened takes no record.
+    std::optional<CriticalSection> lock_;
     std::int32_t recordCount_ = 0;
     std::int32_t openStatus_ = 0;
     std::wstring filePath_;

@@ -6,10 +6,12 @@
 // that tests can make any of them fail on purpose (Wine can't be talked into
 // failing them for real). Production code calls them through Os();
 // everything defaults to the real function, and tests swap single entries
-// with ScopedOsOverride.
+// with ScopedOsOverride. The few calls made around the table, and why, are
+// listed in the development guide.
 struct OsCalls {
     // Start of a run
     HANDLE(WINAPI* createMutex)(LPSECURITY_ATTRIBUTES, BOOL, LPCWSTR);
+    BOOL(WINAPI* releaseMutex)(HANDLE);
     LPWSTR*(WINAPI* commandLineToArgv)(LPCWSTR, int*);
     // The process's own rights
     BOOL(WINAPI* openProcessToken)(HANDLE, DWORD, PHANDLE);
@@ -25,16 +27,21 @@ struct OsCalls {
     // Child processes
     BOOL(WINAPI* createPipe)(PHANDLE, PHANDLE, LPSECURITY_ATTRIBUTES, DWORD);
     BOOL(WINAPI* setHandleInformation)(HANDLE, DWORD, DWORD);
+    BOOL(WINAPI* peekNamedPipe)(HANDLE, LPVOID, DWORD, LPDWORD, LPDWORD, LPDWORD);
+    BOOL(WINAPI* initializeProcThreadAttributeList)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD, PSIZE_T);
     // Refuses the job list before Windows 10.
     BOOL(WINAPI* updateProcThreadAttribute)(LPPROC_THREAD_ATTRIBUTE_LIST, DWORD, DWORD_PTR, PVOID, SIZE_T, PVOID,
                                             PSIZE_T);
     BOOL(WINAPI* createProcess)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
                                 LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
     HANDLE(WINAPI* createJobObject)(LPSECURITY_ATTRIBUTES, LPCWSTR);
+    BOOL(WINAPI* setInformationJobObject)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD);
     BOOL(WINAPI* assignProcessToJobObject)(HANDLE, HANDLE);
     DWORD(WINAPI* resumeThread)(HANDLE);
     DWORD(WINAPI* waitForSingleObject)(HANDLE, DWORD);
     BOOL(WINAPI* getExitCodeProcess)(HANDLE, LPDWORD);
+    BOOL(WINAPI* terminateJobObject)(HANDLE, UINT);
+    BOOL(WINAPI* terminateProcess)(HANDLE, UINT);
     // The clock that bounds a child's run time, in milliseconds.
     ULONGLONG(WINAPI* getTickCount64)();
     // Files
@@ -43,10 +50,16 @@ struct OsCalls {
     BOOL(WINAPI* readFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* setFilePointerEx)(HANDLE, LARGE_INTEGER, PLARGE_INTEGER, DWORD);
+    BOOL(WINAPI* setEndOfFile)(HANDLE);
     BOOL(WINAPI* flushFileBuffers)(HANDLE);
     BOOL(WINAPI* moveFileEx)(LPCWSTR, LPCWSTR, DWORD);
     BOOL(WINAPI* deleteFile)(LPCWSTR);
     BOOL(WINAPI* createDirectory)(LPCWSTR, LPSECURITY_ATTRIBUTES);
+    // The echo to a console
+    BOOL(WINAPI* writeConsole)(HANDLE, const VOID*, DWORD, LPDWORD, LPVOID);
+    // Text in code pages
+    int(WINAPI* wideCharToMultiByte)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
+    int(WINAPI* multiByteToWideChar)(UINT, DWORD, LPCCH, int, LPWSTR, int);
     // Memory for buffers as large as the user's file
     LPVOID(WINAPI* heapAlloc)(HANDLE, DWORD, SIZE_T);
 };

@@ -18,3 +18,9 @@ std::wstring SystemErrorText(DWORD error, std::wstring_view subject)
     }
     return meaning.empty() ? L"unknown" : meaning;
 }
+
+DWORD ErrorOfFailedCall()
+{
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_INTERNAL_ERROR;
+}

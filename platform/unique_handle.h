@@ -50,3 +50,9 @@ public:
 private:
     HANDLE handle_ = nullptr;
 };
+
+// For std::unique_ptr: gives back memory the system allocated with
+// LocalAlloc for the caller (CommandLineToArgvW's list, for one).
+struct LocalFreeDeleter {
+    void operator()(void* memory) const { ::LocalFree(static_cast<HLOCAL>(memory)); }
+};

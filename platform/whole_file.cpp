@@ -8,6 +8,18 @@ namespace {
 
 constexpr DWORD kChunkSize = 1 << 20;
 
+// The new content, complete and on the disk, under its temporary name.
+bool WriteTemporaryFile(const std::wstring& temporary, std::string_view bytes, DWORD attributes)
+{
+    // CREATE_NEW: whatever already has this name, a link planted there
+    // included, is never opened and written through.
+    UniqueHandle file(Os().createFile(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.IsValid() && WriteAll(file.Get(), bytes) && Os().flushFileBuffers(file.Get());
+}
+
+} // namespace
+
 bool WriteAll(HANDLE file, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -21,17 +33,10 @@ bool WriteAll(HANDLE file, std::string_view bytes)
     return true;
 }
 
-// The new content, complete and on the disk, under its temporary name.
-bool WriteTemporaryFile(const std::wstring& temporary, std::string_view bytes, DWORD attributes)
+bool IsMissingFileError(DWORD error)
 {
-    // CREATE_NEW: whatever already has this name, a link planted there
-    // included, is never opened and written through.
-    UniqueHandle file(Os().createFile(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.IsValid() && WriteAll(file.Get(), bytes) && Os().flushFileBuffers(file.Get());
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
-
-} // namespace
 
 bool InspectOpenFile(HANDLE file, FileFacts& facts)
 {
@@ -50,9 +55,7 @@ OpenOutcome OpenForWholeRead(const std::wstring& path, UniqueHandle& file, FileF
     file.Reset(Os().createFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.IsValid()) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenOutcome::Missing
-                                                                                : OpenOutcome::Failed;
+        return IsMissingFileError(::GetLastError()) ? OpenOutcome::Missing : OpenOutcome::Failed;
     }
     if (!InspectOpenFile(file.Get(), facts)) {
         file.Reset();

@@ -24,6 +24,13 @@ struct FileFacts {
 // Asks the platform for the facts of an open file.
 bool InspectOpenFile(HANDLE file, FileFacts& facts);
 
+// Writes all of `bytes` at the file's position, in as many writes as it
+// takes; false when the system refuses one.
+bool WriteAll(HANDLE file, std::string_view bytes);
+
+// Whether an error of opening a file says that it, or its folder, is not there.
+bool IsMissingFileError(DWORD error);
+
 enum class OpenOutcome { Opened, Missing, Failed };
 
 // Opens a file for reading while letting others read, write and delete it.

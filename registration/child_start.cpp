@@ -1,9 +1,9 @@
 #include "registration/child_start.h"
 
-#include "registration/command_runner.h"
+#include "platform/attribute_list.h"
 #include "platform/os_calls.h"
+#include "platform/system_error.h"
 
-#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -19,53 +19,30 @@ constexpr DWORD_PTR kJobListAttribute = 0x0002000D;
 // takes a job list, it starts inside `job`.
 class ChildAttributes {
 public:
-    ChildAttributes(HANDLE inherited, HANDLE job) : inherited_(inherited), job_(job)
+    ChildAttributes(HANDLE inherited, HANDLE job) : inherited_(inherited), job_(job), list_(kMostAttributes)
     {
-        constexpr DWORD kMostAttributes = 2;
-        SIZE_T size = 0;
-        ::InitializeProcThreadAttributeList(nullptr, kMostAttributes, 0, &size);
-        storage_.resize(size);
-        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
-        if (!::InitializeProcThreadAttributeList(list_, kMostAttributes, 0, &size)) {
-            jobListError_ = ::GetLastError();
-            list_ = nullptr;
-            return;
-        }
-        if (!Os().updateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                            static_cast<void*>(&inherited_), sizeof inherited_, nullptr, nullptr)) {
-            jobListError_ = ::GetLastError();
-            ::DeleteProcThreadAttributeList(list_);
-            list_ = nullptr;
-            return;
-        }
-        if (job_ != nullptr) {
-            startsInJob_ = Os().updateProcThreadAttribute(list_, 0, kJobListAttribute, static_cast<void*>(&job_),
-                                                          sizeof job_, nullptr, nullptr) != FALSE;
-            jobListError_ = startsInJob_ ? 0 : ::GetLastError();
+        handleListError_ = list_.Add(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited_, sizeof inherited_);
+        if (handleListError_ == ERROR_SUCCESS && job_ != nullptr) {
+            jobListError_ = list_.Add(kJobListAttribute, &job_, sizeof job_);
         }
     }
-    ~ChildAttributes()
-    {
-        if (list_ != nullptr) {
-            ::DeleteProcThreadAttributeList(list_);
-        }
-    }
-    ChildAttributes(const ChildAttributes&) = delete;
-    ChildAttributes& operator=(const ChildAttributes&) = delete;
 
-    LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
-    bool StartsInJob() const { return startsInJob_; }
+    // The list, or null where the handles could not be limited: the child
+    // is then created without one.
+    LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return handleListError_ == ERROR_SUCCESS ? list_.Get() : nullptr; }
+    // Why the child would inherit every inheritable handle.
+    DWORD HandleListError() const { return handleListError_; }
     // Why the child can't start in its job with these attributes.
     DWORD JobListError() const { return jobListError_; }
 
 private:
+    static constexpr DWORD kMostAttributes = 2;
     // The list points at these; they live as long as it does.
     HANDLE inherited_;
     HANDLE job_;
-    std::vector<char> storage_;
-    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-    bool startsInJob_ = false;
-    DWORD jobListError_ = 0;
+    AttributeList list_;
+    DWORD handleListError_ = ERROR_SUCCESS;
+    DWORD jobListError_ = ERROR_SUCCESS;
 };
 
 // A job whose processes never raise a fault box, whatever error mode they set.
@@ -73,22 +50,23 @@ UniqueHandle CreateChildJob()
 {
     UniqueHandle job(Os().createJobObject(nullptr, nullptr));
     if (job.IsValid()) {
+        // Without the limit, the error mode the child inherits from this
+        // program still keeps the boxes away.
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
-        ::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        Os().setInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
     return job;
 }
 
 // Creates the child windowless, its standard output and error going to
-// `output`, with `extraFlags`. Returns nothing, or why it could not.
-std::optional<DWORD> CreateChild(const wchar_t* commandLine, HANDLE output, const ChildAttributes& attributes,
-                                 DWORD extraFlags, ChildProcess& child)
+// `output`, with `extraFlags`. Returns why it could not, or ERROR_SUCCESS.
+DWORD CreateChild(const wchar_t* commandLine, HANDLE output, const ChildAttributes& attributes, DWORD extraFlags,
+                  ChildProcess& child)
 {
     // The process-creation call may write into its command line, so it gets
-    // a copy of its own.
-    std::vector<wchar_t> buffer(kMaxCommandLineLength + 1, L'\0');
-    std::copy_n(commandLine, std::wcslen(commandLine), buffer.begin());
+    // a copy of its own, terminator included.
+    std::vector<wchar_t> buffer(commandLine, commandLine + std::wcslen(commandLine) + 1);
 
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof startup;
@@ -108,11 +86,11 @@ std::optional<DWORD> CreateChild(const wchar_t* commandLine, HANDLE output, cons
     PROCESS_INFORMATION info{};
     if (!Os().createProcess(nullptr, buffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                             &startup.StartupInfo, &info)) {
-        return ::GetLastError();
+        return ErrorOfFailedCall();
     }
     child.process.Reset(info.hProcess);
     child.thread.Reset(info.hThread);
-    return std::nullopt;
+    return ERROR_SUCCESS;
 }
 
 } // namespace
@@ -129,21 +107,25 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child, 
 {
     UniqueHandle job = CreateChildJob();
     if (!job.IsValid()) {
-        report.outsideJob = ::GetLastError();
+        report.outsideJob = ErrorOfFailedCall();
     } else {
         const ChildAttributes inJob(output, job.Get());
-        if (!inJob.StartsInJob()) {
-            report.notInJobAtOnce = inJob.JobListError();
-        } else if (const std::optional<DWORD> refused = CreateChild(commandLine, output, inJob, 0, child)) {
-            report.notInJobAtOnce = refused;
-        } else {
-            child.job = std::move(job);
-            return true;
+        // Where even the handles can't be limited, the job list can't be
+        // given either: the child starts as below, and a record says why.
+        if (inJob.HandleListError() == ERROR_SUCCESS) {
+            report.notInJobAtOnce = inJob.JobListError() != ERROR_SUCCESS
+                                        ? inJob.JobListError()
+                                        : CreateChild(commandLine, output, inJob, 0, child);
+            if (report.notInJobAtOnce == ERROR_SUCCESS) {
+                child.job = std::move(job);
+                return true;
+            }
         }
     }
     const ChildAttributes alone(output, nullptr);
+    report.handlesNotLimited = alone.HandleListError();
     report.notCreated = CreateChild(commandLine, output, alone, job.IsValid() ? CREATE_SUSPENDED : 0, child);
-    if (report.notCreated) {
+    if (report.notCreated != ERROR_SUCCESS) {
         return false;
     }
     if (!job.IsValid()) {
@@ -152,11 +134,11 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child, 
     if (Os().assignProcessToJobObject(job.Get(), child.process.Get())) {
         child.job = std::move(job);
     } else {
-        report.outsideJob = ::GetLastError();
+        report.outsideJob = ErrorOfFailedCall();
     }
     if (Os().resumeThread(child.thread.Get()) == static_cast<DWORD>(-1)) {
         // A child that never runs would be waited for until the time limit.
-        report.notLetGo = ::GetLastError();
+        report.notLetGo = ErrorOfFailedCall();
         EndChild(child);
         return false;
     }
@@ -167,10 +149,11 @@ void EndChild(const ChildProcess& child)
 {
     constexpr DWORD kEndedExitCode = ERROR_TIMEOUT;
     constexpr DWORD kEndingWaitMs = 5000;
+    // Where ending fails, the wait below runs out and the run goes on.
     if (child.job.IsValid()) {
-        ::TerminateJobObject(child.job.Get(), kEndedExitCode);
+        Os().terminateJobObject(child.job.Get(), kEndedExitCode);
     } else {
-        ::TerminateProcess(child.process.Get(), kEndedExitCode);
+        Os().terminateProcess(child.process.Get(), kEndedExitCode);
     }
     Os().waitForSingleObject(child.process.Get(), kEndingWaitMs);
 }

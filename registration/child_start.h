@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <optional>
-
 // The child and, where the platform allows it, a job that holds it and every
 // process it starts, so that a child that must be ended takes its own
 // children with it.
@@ -15,13 +13,14 @@ struct ChildProcess {
     UniqueHandle job;
 };
 
-// What the start fell back on, for the log: each, where it happened, with
-// the system's error code.
+// What the start fell back on, for the log: each, where it happened, as the
+// system's error code; ERROR_SUCCESS where it did not.
 struct StartReport {
-    std::optional<DWORD> notCreated;      // the child could not be created
-    std::optional<DWORD> notLetGo;        // created suspended, it could not be let go, and was ended
-    std::optional<DWORD> notInJobAtOnce;  // it could not start inside its job, and was put in afterwards
-    std::optional<DWORD> outsideJob;      // it runs without a job
+    DWORD notCreated = ERROR_SUCCESS;         // the child could not be created
+    DWORD notLetGo = ERROR_SUCCESS;           // created suspended, it could not be let go, and was ended
+    DWORD notInJobAtOnce = ERROR_SUCCESS;     // it could not start inside its job, and was put in afterwards
+    DWORD outsideJob = ERROR_SUCCESS;         // it runs without a job
+    DWORD handlesNotLimited = ERROR_SUCCESS;  // it inherits every inheritable handle, not only its output
 };
 
 // Starts `commandLine` windowless, its standard output and error going to

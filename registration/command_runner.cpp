@@ -54,23 +54,27 @@ void LogSystemError(InstallerLog& log, std::wstring_view what, DWORD error, std:
 // Why a child could not be run, after the record that says it.
 void LogWhyNotStarted(InstallerLog& log, const StartReport& report, std::wstring_view program)
 {
-    if (report.notCreated) {
-        LogSystemError(log, L"QL Custom Action: the process could not be created", *report.notCreated, program);
-    } else if (report.notLetGo) {
+    if (report.notCreated != ERROR_SUCCESS) {
+        LogSystemError(log, L"QL Custom Action: the process could not be created", report.notCreated, program);
+    } else if (report.notLetGo != ERROR_SUCCESS) {
         LogSystemError(log, L"QL Custom Action: the process was created suspended and could not be let go",
-                       *report.notLetGo, program, L"; it was ended");
+                       report.notLetGo, program, L"; it was ended");
     }
 }
 
 // What the start of a child that ran fell back on, after its other records.
 void LogStartFallbacks(InstallerLog& log, const StartReport& report, std::wstring_view program)
 {
-    if (report.notInJobAtOnce) {
-        LogSystemError(log, L"QL Custom Action: the process could not be started inside its job",
-                       *report.notInJobAtOnce, program, L"; it was started suspended and put into its job afterwards");
+    if (report.handlesNotLimited != ERROR_SUCCESS) {
+        LogSystemError(log, L"QL Custom Action: the handles the process inherits could not be limited to its output",
+                       report.handlesNotLimited, program, L"; it inherited every inheritable handle of this program");
     }
-    if (report.outsideJob) {
-        LogSystemError(log, L"QL Custom Action: the process ran without a job", *report.outsideJob, program,
+    if (report.notInJobAtOnce != ERROR_SUCCESS) {
+        LogSystemError(log, L"QL Custom Action: the process could not be started inside its job",
+                       report.notInJobAtOnce, program, L"; it was started suspended and put into its job afterwards");
+    }
+    if (report.outsideJob != ERROR_SUCCESS) {
+        LogSystemError(log, L"QL Custom Action: the process ran without a job", report.outsideJob, program,
                        L"; at the time limit it alone would be ended, not the processes it started");
     }
 }
@@ -85,7 +89,7 @@ void DiscardPendingOutput(HANDLE readEnd, ULONGLONG deadline)
     char buffer[kReadBufferSize];
     while (Os().getTickCount64() < deadline) {
         DWORD available = 0;
-        if (!::PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
+        if (!Os().peekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) || available == 0) {
             return;
         }
         DWORD read = 0;
@@ -132,7 +136,9 @@ CommandOutcome FollowChild(InstallerLog& log, const ChildProcess& child, Pipe& p
         return {0, false};
     case WaitOutcome::TimedOut:
         EndChild(child);
-        log.Write(LogLevel::INFO, L"QL Custom Action: the command did not end within 5 minutes and was ended");
+        log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: the command did not end within %s minutes and was ended",
+                                               std::to_wstring(kChildTimeLimitMs / kMillisecondsPerMinute))
+                                      .c_str());
         return {0, false};
     }
     DWORD exitCode = static_cast<DWORD>(-1);
@@ -155,10 +161,9 @@ CommandOutcome RunCommandLine(InstallerLog& log, const wchar_t* commandLine)
 {
     const std::size_t length = std::wcslen(commandLine);
     if (length > kMaxCommandLineLength) {
-        log.Write(LogLevel::INFO, FormatRecord(L"QL Custom Action: command line not run, it is %s characters long "
-                                               L"and at most 1023 fit",
-                                               std::to_wstring(length))
-                                      .c_str());
+        const std::wstring pattern = L"QL Custom Action: command line not run, it is %s characters long and at most " +
+                                     std::to_wstring(kMaxCommandLineLength) + L" fit";
+        log.Write(LogLevel::INFO, FormatRecord(pattern, std::to_wstring(length)).c_str());
         return {-1, false};
     }
 

@@ -4,6 +4,7 @@
 #include "log/record_format.h"
 #include "platform/os_calls.h"
 #include "platform/unique_handle.h"
+#include "platform/whole_file.h"
 #include "registration/dll_image.h"
 
 #include <windows.h>
@@ -53,8 +54,7 @@ DllFacts InspectDll(const std::wstring& dllPath)
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) {
         const DWORD error = ::GetLastError();
-        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-        return {missing ? Finding::Missing : Finding::Unreadable, error, 0};
+        return {IsMissingFileError(error) ? Finding::Missing : Finding::Unreadable, error, 0};
     }
     const std::optional<std::uint16_t> machine = ReadMachine(file.Get());
     if (!machine) {

@@ -1,55 +1,69 @@
 #include "registration/registration_passes.h"
 
 #include "log/installer_log.h"
+#include "platform/conversion.h"
 #include "platform/folders.h"
 #include "registration/command_runner.h"
 #include "registration/dll_check.h"
 #include "registration/registration_command.h"
-#include "text/conversion.h"
 #include "text/narrow_text.h"
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <iterator>
-#include <numeric>
 #include <string>
 
 namespace {
 
-const wchar_t* const kSystemFolderDlls[] = {L"itcc.dll"};
-const wchar_t* const kInstallDirDlls[] = {L"Wrenfold\\Vantabox.dll"};
-constexpr wchar_t kUnregisteredDll[] = L"\\Wrenfold\\Vantabox.dll";
+// Where a component lives: the 32-bit system folder, or under the
+// installation directory.
+enum class Place { SystemFolder, InstallDir };
 
-// The buffers the installation directory must fit, terminator
-// included: MAX_PATH when registering, 1024 when unregistering.
-constexpr std::size_t kRegisterDirCapacity = MAX_PATH;
-constexpr std::size_t kUnregisterDirCapacity = 1024;
+struct Component {
+    Place place;
+    const wchar_t* path;  // relative to its place
+};
+
+// The product's components. The uninstall pass unregisters those under the
+// installation directory; the system folder's stay, for other products.
+const Component kComponents[] = {
+    {Place::SystemFolder, L"itcc.dll"},
+    {Place::InstallDir, L"Wrenfold\\Vantabox.dll"},
+};
+
+// What one pass does, to the components of one place.
+struct Pass {
+    const wchar_t* name;  // as its records name it
+    Place place;
+    std::wstring_view switches;
+};
+
+constexpr Pass kRegisterSystemFolder = {L"RegisterDlls", Place::SystemFolder, kRegisterSwitch};
+constexpr Pass kRegisterInstallDir = {L"installDirRegisterDlls", Place::InstallDir, kRegisterSwitch};
+constexpr Pass kUnregisterInstallDir = {L"UnRegisterDlls", Place::InstallDir, kUnregisterSwitch};
+
+unsigned ComponentsOf(const Pass& pass)
+{
+    return static_cast<unsigned>(std::count_if(std::begin(kComponents), std::end(kComponents),
+                                                [&](const Component& component) { return component.place == pass.place; }));
+}
+
+void LogPassStart(InstallerLog& log, const Pass& pass)
+{
+    log.Write(LogLevel::INFO, (L"QL Custom Action:  In " + std::wstring(pass.name) + L" function").c_str());
+}
+
+void LogPassEnd(InstallerLog& log, const Pass& pass)
+{
+    log.Write(LogLevel::INFO, (L"QL Custom Action: " + std::wstring(pass.name) + L" ended").c_str());
+}
 
 std::wstring FetchSystemFolder(InstallerLog& log)
 {
     std::wstring folder;
     if (!FetchSpecialFolder(CSIDL_SYSTEMX86, folder)) {
         log.Write(LogLevel::INFO, L"QL Custom Action: Unable to Fetch system32 folder");
-    }
-    return folder;
-}
-
-// The installation directory as the passes use it, or empty (after the
-// record that says why) when it can't be used. The directory is used exactly
-// as given: a round trip through the ANSI code page would turn characters it
-// lacks into '?' or into look-alikes (a full-width X into a plain X), which
-// could point the registration tool at a different, existing folder.
-std::wstring AcceptInstallDir(InstallerLog& log, const wchar_t* installDir, std::size_t capacity)
-{
-    std::wstring folder = installDir;
-    if (folder.empty()) {
-        log.Write(LogLevel::INFO, L"QL Custom Action: could not convert installation directory into unicode");
-        return folder;
-    }
-    if (folder.size() >= capacity) {
-        // A cut path would name some other file; refuse it instead.
-        log.Write(LogLevel::INFO, L"QL Custom Action: converted installation directory is too long, no command run");
-        folder.clear();
     }
     return folder;
 }
@@ -85,15 +99,19 @@ bool RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder,
     return outcome.isChildExitCode && outcome.result == 0;
 }
 
-// Registers each of `dlls` under `folder`, in order; returns how many did not
-// register.
-template <std::size_t N>
-unsigned RegisterEach(InstallerLog& log, const std::wstring& systemFolder, const std::wstring& folder,
-                      const wchar_t* const (&dlls)[N])
+// Runs the pass's command for each of its components under `folder`, in
+// order; returns how many did not succeed.
+unsigned RunForEachComponent(InstallerLog& log, const Pass& pass, const std::wstring& systemFolder,
+                             const std::wstring& folder)
 {
-    return std::accumulate(std::begin(dlls), std::end(dlls), 0u, [&](unsigned failed, const wchar_t* dll) {
-        return failed + (RunRegistrationCommand(log, systemFolder, kRegisterSwitch, folder + L"\\" + dll) ? 0u : 1u);
-    });
+    unsigned failed = 0;
+    for (const Component& component : kComponents) {
+        if (component.place == pass.place &&
+            !RunRegistrationCommand(log, systemFolder, pass.switches, folder + L"\\" + component.path)) {
+            ++failed;
+        }
+    }
+    return failed;
 }
 
 // Whether the pass may run commands for this directory; says why not.
@@ -109,48 +127,48 @@ bool IsFolderForCommands(InstallerLog& log, const std::wstring& folder)
     return false;
 }
 
+// A pass over the components under the installation directory. The
+// directory is used exactly as given: a round trip through the ANSI code
+// page would turn characters it lacks into '?' or into look-alikes (a
+// full-width X into a plain X), which could point the registration tool at
+// a different, existing folder.
+unsigned RunInstallDirPass(InstallerLog& log, const Pass& pass, const InstallDir& installDir)
+{
+    LogPassStart(log, pass);
+    const std::wstring systemFolder = FetchSystemFolder(log);
+    if (installDir.IsEmpty()) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: could not convert installation directory into unicode");
+        return ComponentsOf(pass);
+    }
+    // Said by the registering pass only, as it always was.
+    if (pass.switches == kRegisterSwitch) {
+        log.Write(LogLevel::INFO, L"QL Custom Action: converted INSTALLDIR into TCHAR");
+    }
+    unsigned failed = ComponentsOf(pass);
+    if (IsFolderForCommands(log, installDir.Text())) {
+        failed = RunForEachComponent(log, pass, systemFolder, WithoutTrailingBackslash(installDir.Text()));
+    }
+    LogPassEnd(log, pass);
+    return failed;
+}
+
 } // namespace
 
 unsigned RegisterDlls(InstallerLog& log)
 {
-    log.Write(LogLevel::INFO, L"QL Custom Action:  In RegisterDlls function");
+    LogPassStart(log, kRegisterSystemFolder);
     const std::wstring systemFolder = FetchSystemFolder(log);
-    const unsigned failed = RegisterEach(log, systemFolder, systemFolder, kSystemFolderDlls);
-    log.Write(LogLevel::INFO, L"QL Custom Action: RegisterDlls ended");
+    const unsigned failed = RunForEachComponent(log, kRegisterSystemFolder, systemFolder, systemFolder);
+    LogPassEnd(log, kRegisterSystemFolder);
     return failed;
 }
 
-unsigned installDirRegisterDlls(InstallerLog& log, const wchar_t* installDir)
+unsigned installDirRegisterDlls(InstallerLog& log, const InstallDir& installDir)
 {
-    constexpr unsigned kAll = static_cast<unsigned>(std::size(kInstallDirDlls));
-    log.Write(LogLevel::INFO, L"QL Custom Action:  In installDirRegisterDlls function");
-    const std::wstring systemFolder = FetchSystemFolder(log);
-    const std::wstring accepted = AcceptInstallDir(log, installDir, kRegisterDirCapacity);
-    if (accepted.empty()) {
-        return kAll;
-    }
-    log.Write(LogLevel::INFO, L"QL Custom Action: converted INSTALLDIR into TCHAR");
-    unsigned failed = kAll;
-    if (IsFolderForCommands(log, accepted)) {
-        failed = RegisterEach(log, systemFolder, WithoutTrailingBackslash(accepted), kInstallDirDlls);
-    }
-    log.Write(LogLevel::INFO, L"QL Custom Action: installDirRegisterDlls ended");
-    return failed;
+    return RunInstallDirPass(log, kRegisterInstallDir, installDir);
 }
 
-unsigned UnRegisterDlls(InstallerLog& log, const wchar_t* installDir)
+unsigned UnRegisterDlls(InstallerLog& log, const InstallDir& installDir)
 {
-    log.Write(LogLevel::INFO, L"QL Custom Action:  In UnRegisterDlls function");
-    const std::wstring systemFolder = FetchSystemFolder(log);
-    const std::wstring accepted = AcceptInstallDir(log, installDir, kUnregisterDirCapacity);
-    if (accepted.empty()) {
-        return 1;
-    }
-    unsigned failed = 1;
-    if (IsFolderForCommands(log, accepted)) {
-        const std::wstring folder = WithoutTrailingBackslash(accepted);
-        failed = RunRegistrationCommand(log, systemFolder, kUnregisterSwitch, folder + kUnregisteredDll) ? 0 : 1;
-    }
-    log.Write(LogLevel::INFO, L"QL Custom Action: UnRegisterDlls ended");
-    return failed;
+    return RunInstallDirPass(log, kUnregisterInstallDir, installDir);
 }

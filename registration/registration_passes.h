@@ -1,5 +1,7 @@
 #pragma once
 
+#include "registration/install_dir.h"
+
 class InstallerLog;
 
 // Each pass returns how many of its DLLs it did not register or unregister:
@@ -10,6 +12,6 @@ class InstallerLog;
 // Registers the components that live in the 32-bit system folder.
 unsigned RegisterDlls(InstallerLog& log);
 // Registers the components under the installation directory.
-unsigned installDirRegisterDlls(InstallerLog& log, const wchar_t* installDir);
-// Unregisters the component under the installation directory.
-unsigned UnRegisterDlls(InstallerLog& log, const wchar_t* installDir);
+unsigned installDirRegisterDlls(InstallerLog& log, const InstallDir& installDir);
+// Unregisters the components under the installation directory.
+unsigned UnRegisterDlls(InstallerLog& log, const InstallDir& installDir);

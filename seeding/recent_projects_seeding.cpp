@@ -6,7 +6,7 @@
 #include "platform/process_account.h"
 #include "platform/whole_file.h"
 #include "seeding/recent_projects_rewrite.h"
-#include "text/conversion.h"
+#include "platform/conversion.h"
 #include "text/narrow_text.h"
 
 #include <shlobj.h>

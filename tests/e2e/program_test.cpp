@@ -4,7 +4,7 @@
 #include "e2e/machine_condition.h"
 #include "seeding/recent_projects_rewrite.h"
 #include "support/test_support.h"
-#include "text/conversion.h"
+#include "platform/conversion.h"
 #include "text/narrow_text.h"
 
 #include <windows.h>

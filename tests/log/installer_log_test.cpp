@@ -287,6 +287,41 @@ TEST_F(InstallerLogTest, OpenThatFailsAfterTheFileWasOpenedLeavesNothingToWriteO
     }
 }
 
+BOOL WINAPI FailWrite(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
+{
+    *written = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// Left behind, an empty new file would be continued without a mark by every
+// later run; it goes, and the next run starts the log properly.
+TEST_F(InstallerLogTest, NewFileWhoseStartCantBeWrittenIsRemovedAndTheNextRunStartsIt)
+{
+    for (const LogFormat format : {LogFormat::Text, LogFormat::Xml}) {
+        {
+            InstallerLog log;
+            ScopedOsOverride os;
+            os->writeFile = FailWrite;
+            EXPECT_TRUE(log.Open(0, format, path_));
+            log.Write(LogLevel::INFO, L"lost");
+            log.Close();
+        }
+        EXPECT_EQ(GetFileAttributesW(path_.c_str()), INVALID_FILE_ATTRIBUTES);
+        InstallerLog next;
+        ASSERT_TRUE(next.Open(0, format, path_));
+        next.Write(LogLevel::INFO, L"next run");
+        next.Close();
+        if (format == LogFormat::Text) {
+            EXPECT_EQ(Content(), L"\xFEFF" + InfoLine(L"next run"));
+        } else {
+            EXPECT_EQ(MaskXml(DecodeUtf16(ReadBytes(path_))),
+                      kXmlStart + XmlUnit(1, L" INFO          ", L"next run") + L"</LogManifest>");
+        }
+        DeleteFileW(path_.c_str());
+    }
+}
+
 BOOL WINAPI ReportReparsePoint(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
 {
     const BOOL result = GetFileInformationByHandle(file, information);

@@ -15,13 +15,6 @@ TEST(RegistrationCommand, QuotesToolAndDll)
               L"\"S\\regsvr32.exe\" /s /u \"D:\\My Apps\\Wrenfold\\Vantabox.dll\"");
 }
 
-TEST(RegistrationCommand, EmptySystemFolderLeavesABackslashBeforeTheTool)
-{
-    const std::wstring command = BuildRegistrationCommand(L"", kRegisterSwitch, L"\\itcc.dll");
-    EXPECT_EQ(command, L"\"\\regsvr32.exe\" /s \"\\itcc.dll\"");
-    EXPECT_EQ(std::count(command.begin(), command.end(), L'"'), 4);
-}
-
 TEST(InstallFolder, AbsoluteFoldersAreUsable)
 {
     for (const wchar_t* folder : {L"C:\\Program Files\\Sample", L"d:\\", L"D:\\Apps\\\\", L"\\\\server\\share",

@@ -66,10 +66,18 @@ Messages Join(std::initializer_list<Messages> parts)
     return all;
 }
 
+// A folder the driver accepted.
+InstallDir Dir(const std::wstring& folder)
+{
+    const std::optional<InstallDir> accepted = InstallDir::Accept(folder);
+    EXPECT_TRUE(accepted.has_value()) << "a folder the driver would refuse: " << folder.size() << " characters";
+    return accepted.value_or(InstallDir());
+}
+
 Messages InstallDirPass(const wchar_t* installDir)
 {
     LogCapture capture(L"passes");
-    installDirRegisterDlls(capture.Log(), installDir);
+    installDirRegisterDlls(capture.Log(), Dir(installDir));
     return WithoutExitCodes(capture.Messages());
 }
 
@@ -108,24 +116,26 @@ TEST(InstallDirRegisterDlls, EmptyDirectoryRunsNoCommand)
 {
     {
         LogCapture capture(L"passes");
-        EXPECT_EQ(installDirRegisterDlls(capture.Log(), L""), 1u);
+        EXPECT_EQ(installDirRegisterDlls(capture.Log(), Dir(L"")), 1u);
     }
     EXPECT_EQ(InstallDirPass(L""), (Messages{L"QL Custom Action:  In installDirRegisterDlls function",
                                              L"QL Custom Action: could not convert installation directory into unicode"}));
 }
 
-TEST(InstallDirRegisterDlls, DirectoryThatDoesNotFitIsRefused)
+// A cut path would name some other folder: the passes never get one that
+// doesn't fit MAX_PATH, terminator included.
+TEST(InstallDir, DirectoryThatDoesNotFitIsRefused)
 {
-    const std::wstring tooLong = L"C:\\" + std::wstring(257, L'a');
-    EXPECT_EQ(InstallDirPass(tooLong.c_str()),
-              (Messages{L"QL Custom Action:  In installDirRegisterDlls function",
-                        L"QL Custom Action: converted installation directory is too long, no command run"}));
+    const std::wstring longest = L"C:\\" + std::wstring(256, L'a');
+    ASSERT_EQ(longest.size(), 259u);
+    EXPECT_EQ(InstallDir::Accept(longest).value_or(InstallDir()).Text(), longest);
+    EXPECT_FALSE(InstallDir::Accept(longest + L"a").has_value());
 }
 
 TEST(UnRegisterDlls, UnregistersTheInstallDirComponent)
 {
     LogCapture capture(L"passes");
-    UnRegisterDlls(capture.Log(), L"D:\\Apps\\");
+    UnRegisterDlls(capture.Log(), Dir(L"D:\\Apps\\"));
     EXPECT_EQ(WithoutExitCodes(capture.Messages()),
               Join({{L"QL Custom Action:  In UnRegisterDlls function"},
                     CommandRecords(Tool() + L" /s /u \"D:\\Apps\\Wrenfold\\Vantabox.dll\""),
@@ -135,7 +145,7 @@ TEST(UnRegisterDlls, UnregistersTheInstallDirComponent)
 TEST(UnRegisterDlls, EmptyDirectoryRunsNoCommand)
 {
     LogCapture capture(L"passes");
-    UnRegisterDlls(capture.Log(), L"");
+    UnRegisterDlls(capture.Log(), Dir(L""));
     EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In UnRegisterDlls function",
                                             L"QL Custom Action: could not convert installation directory into unicode"}));
 }
@@ -154,7 +164,7 @@ TEST(RegistrationPasses, UnfetchableSystemFolderRunsNoToolFromTheCurrentDrive)
         os->getSpecialFolderPath = FailFolder;
         // Each DLL without its command counts as not registered.
         EXPECT_EQ(RegisterDlls(capture.Log()), 1u);
-        EXPECT_EQ(UnRegisterDlls(capture.Log(), L"C:\\Apps"), 1u);
+        EXPECT_EQ(UnRegisterDlls(capture.Log(), Dir(L"C:\\Apps")), 1u);
     }
     EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In RegisterDlls function",
                                             L"QL Custom Action: Unable to Fetch system32 folder",
@@ -176,8 +186,8 @@ TEST(RegistrationPasses, DirectoryThatCantBeAFolderRunsNoCommand)
                             L"QL Custom Action: converted INSTALLDIR into TCHAR", refused,
                             L"QL Custom Action: installDirRegisterDlls ended"}));
         LogCapture capture(L"passes");
-        EXPECT_EQ(installDirRegisterDlls(capture.Log(), folder.c_str()), 1u);
-        EXPECT_EQ(UnRegisterDlls(capture.Log(), folder.c_str()), 1u);
+        EXPECT_EQ(installDirRegisterDlls(capture.Log(), Dir(folder.c_str())), 1u);
+        EXPECT_EQ(UnRegisterDlls(capture.Log(), Dir(folder.c_str())), 1u);
         EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In installDirRegisterDlls function",
                                                 L"QL Custom Action: converted INSTALLDIR into TCHAR", refused,
                                                 L"QL Custom Action: installDirRegisterDlls ended",
@@ -245,7 +255,7 @@ TEST(InstallDirRegisterDlls, RegistersTheDirectoryAsGivenNeverALookAlike)
         LayDown(folder, L"Vantabox.dll");
         ForgetVantabox();
         LogCapture capture(L"passes");
-        installDirRegisterDlls(capture.Log(), folder.c_str());
+        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
         EXPECT_EQ(RegisteredServer(), folder + L"\\Wrenfold\\Vantabox.dll");
     }
     ForgetVantabox();
@@ -302,7 +312,7 @@ TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
             const UniqueHandle holder(
                 test.laidDown == kHeld ? CreateFileW(dll.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                        : nullptr);
-            failed = installDirRegisterDlls(capture.Log(), folder.c_str());
+            failed = installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
         }
         const Messages messages = capture.Messages();
         ASSERT_GE(messages.size(), 7u);
@@ -353,7 +363,7 @@ TEST(InstallDirRegisterDlls, ExitCodeThatCouldNotBeReadIsNotExplained)
     {
         ScopedOsOverride os;
         os->getExitCodeProcess = ExitCodeUnreadable;
-        installDirRegisterDlls(capture.Log(), folder.c_str());
+        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
     }
     const Messages messages = capture.Messages();
     ASSERT_EQ(messages.size(), 8u);
@@ -394,7 +404,7 @@ TEST(InstallDirRegisterDlls, StalledRegistrationIsEndedWithEverythingItStarted)
     {
         ScopedOsOverride os;
         os->getTickCount64 = ClockPastTheLimitOnceTheGrandchildRuns;
-        installDirRegisterDlls(capture.Log(), folder.c_str());
+        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
     }
     EXPECT_TRUE(EndsWithin(kGrandchild, 20000));
     ExpectEndedAtTheLimit(capture.Messages(), folder);
@@ -424,7 +434,7 @@ TEST(InstallDirRegisterDlls, RegistrationThatNeverStopsWritingIsEndedAtTheLimit)
         ScopedOsOverride os;
         os->getTickCount64 = ClockThatRacesAMinuteAReading;
         PretendThePipeNeverEmpties(Os(), 20000);
-        installDirRegisterDlls(capture.Log(), folder.c_str());
+        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
     }
     // Emptying the pipe past the limit would take the 20 seconds of output.
     EXPECT_LT(GetTickCount64() - start, 12000u);

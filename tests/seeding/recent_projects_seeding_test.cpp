@@ -2,7 +2,7 @@
 
 #include "platform/os_calls.h"
 #include "support/log_capture.h"
-#include "text/conversion.h"
+#include "platform/conversion.h"
 
 #include <shlobj.h>
 

@@ -2,7 +2,7 @@
 
 #include "platform/os_calls.h"
 #include "platform/unique_handle.h"
-#include "text/conversion.h"
+#include "platform/conversion.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -446,15 +446,16 @@ int WineMajorVersion()
 
 bool ThisProcessIsElevated()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                  0, &administrators)) {
         return false;
     }
-    const UniqueHandle owner(token);
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    return GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-           elevation.TokenIsElevated != 0;
+    BOOL member = FALSE;
+    const bool asked = CheckTokenMembership(nullptr, administrators, &member) != FALSE;
+    FreeSid(administrators);
+    return asked && member != FALSE;
 }
 
 std::vector<std::wstring> RightsRecordsOfThisToken()

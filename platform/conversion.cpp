@@ -1,4 +1,6 @@
-#include "text/conversion.h"
+#include "platform/conversion.h"
+
+#include "platform/os_calls.h"
 
 #include <windows.h>
 
@@ -9,12 +11,12 @@ std::string NarrowTo(UINT codePage, const wchar_t* text, int length)
     if (length <= 0) {
         return std::string();
     }
-    const int size = ::WideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
+    const int size = Os().wideCharToMultiByte(codePage, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
         return std::string();
     }
     std::string result(static_cast<size_t>(size), '\0');
-    if (::WideCharToMultiByte(codePage, 0, text, length, &result[0], size, nullptr, nullptr) == 0) {
+    if (Os().wideCharToMultiByte(codePage, 0, text, length, &result[0], size, nullptr, nullptr) == 0) {
         return std::string();
     }
     return result;
@@ -42,12 +44,12 @@ std::wstring ConvertToUnicode(const std::wstring& text)
     // would change every character outside ASCII.
     const UINT codePage = ::GetACP();
     const int length = static_cast<int>(narrow.size());
-    const int size = ::MultiByteToWideChar(codePage, 0, narrow.data(), length, nullptr, 0);
+    const int size = Os().multiByteToWideChar(codePage, 0, narrow.data(), length, nullptr, 0);
     if (size <= 0) {
         return std::wstring();
     }
     std::wstring result(static_cast<size_t>(size), L'\0');
-    if (::MultiByteToWideChar(codePage, 0, narrow.data(), length, &result[0], size) == 0) {
+    if (Os().multiByteToWideChar(codePage, 0, narrow.data(), length, &result[0], size) == 0) {
         return std::wstring();
     }
     return result;

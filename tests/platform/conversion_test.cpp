@@ -1,4 +1,4 @@
-#include "text/conversion.h"
+#include "platform/conversion.h"
 
 #include <windows.h>
 
