@@ -211,6 +211,10 @@ void UpdateAppDataFile(InstallerLog& log, const std::wstring& templatePath)
     } else if (!haveDocuments) {
         // The tokens would otherwise become paths without their folder.
         log.Write(LogLevel::INFO, L"QL Custom Action: recent projects file left alone, no documents folder");
+    } else if (firstPath.empty() || secondPath.empty()) {
+        // The tokens would otherwise become nothing at all.
+        log.Write(LogLevel::INFO,
+                  L"QL Custom Action: recent projects file left alone, the sample paths could not be converted");
     } else {
         const std::wstring file = appData + kRecentProjectsFile;
         const std::wstring temporary = file + kTemporarySuffix;

@@ -141,8 +141,17 @@ BOOL WINAPI FailRead(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)
     SetLastError(ERROR_READ_FAULT);
     return FALSE;
 }
-BOOL WINAPI FailWrite(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED)
+// Fails the writes of the recent-projects file's new content only: the log,
+// written through the same call, keeps the records that say what happened.
+BOOL WINAPI FailWrite(HANDLE file, LPCVOID bytes, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
+    wchar_t path[1024] = {};
+    const std::wstring_view suffix = L".QLPostlude.tmp";
+    const DWORD length = GetFinalPathNameByHandleW(file, path, 1024, 0);
+    const std::wstring_view name(path, length < 1024 ? length : 0);
+    if (name.size() < suffix.size() || name.substr(name.size() - suffix.size()) != suffix) {
+        return WriteFile(file, bytes, size, written, overlapped);
+    }
     SetLastError(ERROR_DISK_FULL);
     return FALSE;
 }
