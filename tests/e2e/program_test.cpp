@@ -158,8 +158,19 @@ protected:
     // does `mode` at call number `call` (see tests/fixtures/seam_host.cpp).
     ProcessResult RunHostedPass(const wchar_t* mode, unsigned call) const
     {
-        return RunProcess(L"\"" + TestBinaryFolder() + L"\\seam_host.exe\" " + mode + L" " + std::to_wstring(call) +
-                              L" " + PostInstallArguments(),
+        return RunHosted(mode + (L" " + std::to_wstring(call)));
+    }
+    // A post-install pass in the host, ended as a crash would right after
+    // the seam entry `entry` succeeded on the rewrite's temporary file.
+    ProcessResult RunPassEndedAfter(const wchar_t* entry) const
+    {
+        return RunHosted(std::wstring(L"crash-after ") + entry + L" .QLPostlude.tmp");
+    }
+    // A post-install pass in the host, told what to do by `modeWords`.
+    ProcessResult RunHosted(const std::wstring& modeWords) const
+    {
+        return RunProcess(L"\"" + TestBinaryFolder() + L"\\seam_host.exe\" " + modeWords + L" " +
+                              PostInstallArguments(),
                           TempFolder());
     }
 
@@ -691,65 +702,42 @@ bool HoldsOnlyWholeRecords(const std::wstring& log)
     return true;
 }
 
-TEST_F(ProgramTest, KilledAtAnyInstantLeavesTheOldOrTheWholeNewFile)
+// A run killed inside the rewrite of the recent-projects file: once the
+// temporary file exists, before the rename, the file keeps its old bytes
+// (the temporary file may be left); right after the rename, it holds all of
+// the new ones. Either way the log holds whole records only, no child is
+// left suspended, and the next run leaves nothing beside the file.
+TEST_F(ProgramTest, KilledInsideTheRewriteLeavesTheOldOrTheWholeNewFile)
 {
-    std::string original;
-    while (original.size() < (24u << 20)) {
-        original += "  {\"path\": \"QLPJ1\", \"other\": \"QLPJ2\", \"opened\": \"2026-12-08T10:00:00\"},\n";
-    }
+    const std::string original = "[\n  \"QLPJ1\",\n  \"QLPJ2\"\n]\n";
     const std::string rewritten = RewriteRecentProjects(original, FirstSample(), SecondSample());
-    // How long a whole run takes with a small file and with the large one:
-    // the seeding lies between the two.
-    WriteBytes(recentProjects_, "QLPJ1\n");
-    DWORD start = GetTickCount();
-    ASSERT_EQ(Run(PostInstallArguments()), 0);
-    const DWORD smallRun = GetTickCount() - start;
-    WriteBytes(recentProjects_, original);
-    start = GetTickCount();
-    ASSERT_EQ(Run(PostInstallArguments()), 0);
-    const DWORD largeRun = GetTickCount() - start;
-    ASSERT_EQ(ReadBytes(recentProjects_), rewritten);
-
-    constexpr int kKills = 16;
-    int foundOld = 0;
-    int foundNew = 0;
-    // Wine creates every process suspended inside CreateProcess and lets it
-    // go from the calling process before the call returns, so a kill inside
-    // that call leaves a suspended child whatever the program does; Windows
-    // starts it in the kernel. The crash test below covers the program's own
-    // part everywhere: it ends the program right after each call returned.
-    const bool startsAreAtomic = !RunsUnderWine();
-    unsigned leftSuspendedByWine = 0;
-    for (int kill = 0; kill < kKills; ++kill) {
+    ASSERT_NE(rewritten, original);
+    const std::wstring folder = appData_ + L"\\Corvane\\Quillora";
+    const struct {
+        const wchar_t* after;
+        const std::string& left;
+        std::vector<std::wstring> beside;
+    } kills[] = {
+        {L"createFile", original, {L"recent_projects.json", L"recent_projects.json.QLPostlude.tmp"}},
+        {L"moveFileEx", rewritten, {L"recent_projects.json"}},
+    };
+    for (const auto& kill : kills) {
+        SCOPED_TRACE(kill.after);
         WriteBytes(recentProjects_, original);
         DeleteFileW(log_.c_str());
-        const StartedProcess run = StartProcess(CommandLine(PostInstallArguments()), TempFolder());
-        ASSERT_TRUE(run.process.IsValid());
-        Sleep(smallRun * 3 / 4 + (largeRun - smallRun * 3 / 4) * kill / kKills);
-        TerminateProcess(run.process.Get(), 9);
-        WaitForSingleObject(run.process.Get(), 30000);
-        const unsigned suspended = EndChildrenOf(GetProcessId(run.process.Get()));
-        if (startsAreAtomic) {
-            EXPECT_EQ(suspended, 0u) << "kill " << kill << " left a child suspended";
-        } else {
-            leftSuspendedByWine += suspended;
-        }
+        const ProcessResult pass = RunPassEndedAfter(kill.after);
+        ASSERT_TRUE(pass.started) << "error " << pass.startError;
+        EXPECT_EQ(pass.exitCode, 3) << "the run was not ended inside the rewrite";
+        EXPECT_EQ(EndChildrenOf(pass.processId), 0u) << "the killed run left a child suspended";
+        EXPECT_EQ(ReadBytes(recentProjects_), kill.left);
+        std::vector<std::wstring> left = FolderEntries(folder);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, kill.beside);
+        EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_))));
 
-        const std::string bytes = ReadBytes(recentProjects_);
-        const bool isOld = bytes == original;
-        const bool isNew = bytes == rewritten;
-        EXPECT_TRUE(isOld || isNew) << "kill " << kill << ": " << bytes.size() << " bytes";
-        foundOld += isOld ? 1 : 0;
-        foundNew += isNew ? 1 : 0;
-        EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_)))) << "kill " << kill;
+        ASSERT_EQ(Run(PostInstallArguments()), 0);
+        EXPECT_EQ(FolderEntries(folder), std::vector<std::wstring>{L"recent_projects.json"});
     }
-    std::printf("killed %d times: %d left the old file, %d the new one\n", kKills, foundOld, foundNew);
-    if (leftSuspendedByWine != 0) {
-        std::printf("%u kill(s) landed inside Wine's CreateProcess and left a child suspended\n", leftSuspendedByWine);
-    }
-    // The run after a kill removes what the kill left.
-    ASSERT_EQ(Run(PostInstallArguments()), 0);
-    EXPECT_EQ(FolderEntries(appData_ + L"\\Corvane\\Quillora"), std::vector<std::wstring>{L"recent_projects.json"});
 }
 
 // The way SQLite tests its I/O: a whole post-install pass once per platform
@@ -771,6 +759,9 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
     ASSERT_GT(calls, 20u);
     ASSERT_LT(calls, 200u);
 
+    // Crashes before the rename keep the old bytes, those after it leave the new ones.
+    bool crashLeftOld = false;
+    bool crashLeftNew = false;
     for (const wchar_t* mode : {L"fail", L"crash"}) {
         const bool crashes = std::wstring(mode) == L"crash";
         for (unsigned call = 1; call <= calls; ++call) {
@@ -781,6 +772,8 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
             }
             const std::string bytes = ReadBytes(recentProjects_);
             EXPECT_TRUE(bytes == original || bytes == rewritten) << mode << " " << call;
+            crashLeftOld = crashLeftOld || (crashes && bytes == original);
+            crashLeftNew = crashLeftNew || (crashes && bytes == rewritten);
             EXPECT_TRUE(HoldsOnlyWholeRecords(DecodeUtf16(ReadBytes(log_)))) << mode << " " << call;
             std::vector<std::wstring> left = FolderEntries(folder);
             if (crashes) {
@@ -789,6 +782,8 @@ TEST_F(ProgramTest, EveryPlatformCallFailedOrCrashedAfterInTurn)
             EXPECT_EQ(left, std::vector<std::wstring>{L"recent_projects.json"}) << mode << " " << call;
         }
     }
+    EXPECT_TRUE(crashLeftOld) << "no crash came before the rename";
+    EXPECT_TRUE(crashLeftNew) << "no crash came after the rename";
     std::printf("a post-install pass makes %u platform calls; each was failed once and crashed after once\n", calls);
     runPass(L"count", 0);
     EXPECT_EQ(FolderEntries(folder), std::vector<std::wstring>{L"recent_projects.json"});
