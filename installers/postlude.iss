@@ -19,6 +19,10 @@
 ; Postlude_WB_QL_install.exe in that folder, and the product's template of
 ; the recent-projects file, this project's installers/recent_projects.json,
 ; beside it as recent_projects.json: a user who has none gets a copy of it.
+; A 32-bit package looks at the program before anything is laid down: keep
+; it the first [Files] entry (in a solid package every file before it would
+; be unpacked first) and, in a package with a password, give it
+; Flags: noencryption, since the password is not known yet then.
 ;
 ; The Active Setup entry, HKLM\Software\Microsoft\Active Setup\Installed
 ; Components\<APP_ID>, runs the user's part once for each user at their
@@ -306,14 +310,24 @@ function HoldsX64Program: Boolean;
 var
   Image: AnsiString;
   Header: Integer;
+  Extracted: Boolean;
 begin
   Result := False;
-  ExtractTemporaryFile('{#ACTION}');
-  if not LoadStringFromFile(ExpandConstant('{tmp}\{#ACTION}'), Image) or (Length(Image) < $40) then
+  Extracted := True;
+  try
+    ExtractTemporaryFile('{#ACTION}');
+  except
+    Extracted := False;
+    Log('The program could not be looked at before the installation: ' + GetExceptionMessage);
+  end;
+  if not Extracted then
+    Exit;
+  if not LoadStringFromFile(ExpandConstant('{tmp}\{#ACTION}'), Image) or (Length(Image) < $40) or
+     (Copy(Image, 1, 2) <> 'MZ') then
     Exit;
   // e_lfanew, at 0x3C; the machine type follows the 4-byte "PE\0\0" there.
   Header := Ord(Image[$3D]) + Ord(Image[$3E]) * 256;
-  if Length(Image) >= Header + 6 then
+  if (Length(Image) >= Header + 6) and (Copy(Image, Header + 1, 2) = 'PE') then
     Result := Ord(Image[Header + 5]) + Ord(Image[Header + 6]) * 256 = $8664;
 end;
 #endif

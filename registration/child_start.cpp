@@ -106,13 +106,15 @@ DWORD CreateChild(const wchar_t* commandLine, HANDLE output, const ChildAttribut
 bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child, StartReport& report)
 {
     UniqueHandle job = CreateChildJob();
+    // Where even the handles can't be limited, the job list can't be given
+    // either: the child starts as below, and a record says why.
+    DWORD inJobHandleListError = ERROR_SUCCESS;
     if (!job.IsValid()) {
         report.outsideJob = ErrorOfFailedCall();
     } else {
         const ChildAttributes inJob(output, job.Get());
-        // Where even the handles can't be limited, the job list can't be
-        // given either: the child starts as below, and a record says why.
-        if (inJob.HandleListError() == ERROR_SUCCESS) {
+        inJobHandleListError = inJob.HandleListError();
+        if (inJobHandleListError == ERROR_SUCCESS) {
             report.notInJobAtOnce = inJob.JobListError() != ERROR_SUCCESS
                                         ? inJob.JobListError()
                                         : CreateChild(commandLine, output, inJob, 0, child);
@@ -124,6 +126,10 @@ bool StartChild(const wchar_t* commandLine, HANDLE output, ChildProcess& child, 
     }
     const ChildAttributes alone(output, nullptr);
     report.handlesNotLimited = alone.HandleListError();
+    if (report.handlesNotLimited == ERROR_SUCCESS && inJobHandleListError != ERROR_SUCCESS) {
+        // Only the first list failed: that is why the child starts suspended.
+        report.notInJobAtOnce = inJobHandleListError;
+    }
     report.notCreated = CreateChild(commandLine, output, alone, job.IsValid() ? CREATE_SUSPENDED : 0, child);
     if (report.notCreated != ERROR_SUCCESS) {
         return false;
