@@ -10,7 +10,7 @@ constexpr unsigned kMaxCommandLineLength = 1023;
 // How long a child may run before it is ended (with every process it
 // started, where the platform allows it): five minutes, far beyond any
 // registration, short enough that an unattended installation never hangs.
-constexpr unsigned long long kMillisecondsPerMinute = 60 * 1000;
+constexpr unsigned long long kMillisecondsPerMinute = 60ull * 1000;
 constexpr unsigned long long kChildTimeLimitMs = 5 * kMillisecondsPerMinute;
 
 // What became of one command line: `result` as ExecuteCommandLine returns

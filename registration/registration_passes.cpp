@@ -104,14 +104,11 @@ bool RunRegistrationCommand(InstallerLog& log, const std::wstring& systemFolder,
 unsigned RunForEachComponent(InstallerLog& log, const Pass& pass, const std::wstring& systemFolder,
                              const std::wstring& folder)
 {
-    unsigned failed = 0;
-    for (const Component& component : kComponents) {
-        if (component.place == pass.place &&
-            !RunRegistrationCommand(log, systemFolder, pass.switches, folder + L"\\" + component.path)) {
-            ++failed;
-        }
-    }
-    return failed;
+    return static_cast<unsigned>(
+        std::count_if(std::begin(kComponents), std::end(kComponents), [&](const Component& component) {
+            return component.place == pass.place &&
+                   !RunRegistrationCommand(log, systemFolder, pass.switches, folder + L"\\" + component.path);
+        }));
 }
 
 // Whether the pass may run commands for this directory; says why not.

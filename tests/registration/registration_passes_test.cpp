@@ -186,8 +186,8 @@ TEST(RegistrationPasses, DirectoryThatCantBeAFolderRunsNoCommand)
                             L"QL Custom Action: converted INSTALLDIR into TCHAR", refused,
                             L"QL Custom Action: installDirRegisterDlls ended"}));
         LogCapture capture(L"passes");
-        EXPECT_EQ(installDirRegisterDlls(capture.Log(), Dir(folder.c_str())), 1u);
-        EXPECT_EQ(UnRegisterDlls(capture.Log(), Dir(folder.c_str())), 1u);
+        EXPECT_EQ(installDirRegisterDlls(capture.Log(), Dir(folder)), 1u);
+        EXPECT_EQ(UnRegisterDlls(capture.Log(), Dir(folder)), 1u);
         EXPECT_EQ(capture.Messages(), (Messages{L"QL Custom Action:  In installDirRegisterDlls function",
                                                 L"QL Custom Action: converted INSTALLDIR into TCHAR", refused,
                                                 L"QL Custom Action: installDirRegisterDlls ended",
@@ -255,7 +255,7 @@ TEST(InstallDirRegisterDlls, RegistersTheDirectoryAsGivenNeverALookAlike)
         LayDown(folder, L"Vantabox.dll");
         ForgetVantabox();
         LogCapture capture(L"passes");
-        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
+        installDirRegisterDlls(capture.Log(), Dir(folder));
         EXPECT_EQ(RegisteredServer(), folder + L"\\Wrenfold\\Vantabox.dll");
     }
     ForgetVantabox();
@@ -312,7 +312,7 @@ TEST(InstallDirRegisterDlls, ExplainsWhyADllDidNotRegister)
             const UniqueHandle holder(
                 test.laidDown == kHeld ? CreateFileW(dll.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                        : nullptr);
-            failed = installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
+            failed = installDirRegisterDlls(capture.Log(), Dir(folder));
         }
         const Messages messages = capture.Messages();
         ASSERT_GE(messages.size(), 7u);
@@ -363,7 +363,7 @@ TEST(InstallDirRegisterDlls, ExitCodeThatCouldNotBeReadIsNotExplained)
     {
         ScopedOsOverride os;
         os->getExitCodeProcess = ExitCodeUnreadable;
-        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
+        installDirRegisterDlls(capture.Log(), Dir(folder));
     }
     const Messages messages = capture.Messages();
     ASSERT_EQ(messages.size(), 8u);
@@ -404,7 +404,7 @@ TEST(InstallDirRegisterDlls, StalledRegistrationIsEndedWithEverythingItStarted)
     {
         ScopedOsOverride os;
         os->getTickCount64 = ClockPastTheLimitOnceTheGrandchildRuns;
-        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
+        installDirRegisterDlls(capture.Log(), Dir(folder));
     }
     EXPECT_TRUE(EndsWithin(kGrandchild, 20000));
     ExpectEndedAtTheLimit(capture.Messages(), folder);
@@ -434,7 +434,7 @@ TEST(InstallDirRegisterDlls, RegistrationThatNeverStopsWritingIsEndedAtTheLimit)
         ScopedOsOverride os;
         os->getTickCount64 = ClockThatRacesAMinuteAReading;
         PretendThePipeNeverEmpties(Os(), 20000);
-        installDirRegisterDlls(capture.Log(), Dir(folder.c_str()));
+        installDirRegisterDlls(capture.Log(), Dir(folder));
     }
     // Emptying the pipe past the limit would take the 20 seconds of output.
     EXPECT_LT(GetTickCount64() - start, 12000u);
