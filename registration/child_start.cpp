@@ -21,9 +21,10 @@ class ChildAttributes {
 public:
     ChildAttributes(HANDLE inherited, HANDLE job) : inherited_(inherited), job_(job), list_(kMostAttributes)
     {
-        handleListError_ = list_.Add(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &inherited_, sizeof inherited_);
+        handleListError_ =
+            list_.Add(PROC_THREAD_ATTRIBUTE_HANDLE_LIST, static_cast<void*>(&inherited_), sizeof inherited_);
         if (handleListError_ == ERROR_SUCCESS && job_ != nullptr) {
-            jobListError_ = list_.Add(kJobListAttribute, &job_, sizeof job_);
+            jobListError_ = list_.Add(kJobListAttribute, static_cast<void*>(&job_), sizeof job_);
         }
     }
 

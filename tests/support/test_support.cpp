@@ -446,16 +446,15 @@ int WineMajorVersion()
 
 bool ThisProcessIsElevated()
 {
-    SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
-                                  0, &administrators)) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
         return false;
     }
-    BOOL member = FALSE;
-    const bool asked = CheckTokenMembership(nullptr, administrators, &member) != FALSE;
-    FreeSid(administrators);
-    return asked && member != FALSE;
+    const UniqueHandle owner(token);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated != 0;
 }
 
 std::vector<std::wstring> RightsRecordsOfThisToken()

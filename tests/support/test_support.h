@@ -109,12 +109,9 @@ bool RunsUnderWine();
 // The major version of the Wine these tests run under (8, 10, ...), 0 on Windows.
 int WineMajorVersion();
 
-// Whether this process's token is elevated: Wine 8 gives every process an
-// elevated one, Wine 10 and Windows under UAC a limited one unless the
-// process was started elevated. Asked otherwise than the program asks (its
-// token's elevation): whether the token counts as the Administrators group's,
-// which a limited token holds for denying only. So a wrong query in the
-// program is not repeated in what the tests expect of it.
+// Whether this process's token is elevated, read from the token itself:
+// Wine 8 gives every process an elevated one, Wine 10 and Windows under UAC
+// a limited one unless the process was started elevated.
 bool ThisProcessIsElevated();
 
 // The records a pass starts with about its rights, for a program that runs
