@@ -232,6 +232,33 @@ TEST_F(ProgramTest, UninstallUnregistersOnlyTheInstallDirComponent)
     EXPECT_EQ(ReadBytes(recentProjects_), seeded);
 }
 
+// The installer decides the token the program runs with (an elevated custom
+// action, or the user's limited token), and the pass's first records tell
+// its author which one it got. Started with each of an administrator's two
+// linked tokens, the pass must say the rights of the one it was given.
+TEST_F(ProgramTest, RightsRecordsFollowTheTokenThePassIsStartedWith)
+{
+    const UniqueHandle linked = LinkedPrimaryToken();
+    if (!linked.IsValid()) {
+        GTEST_SKIP() << "this process has no linked token it may start a program with";
+    }
+    const bool administrator = ThisProcessIsElevated();
+    ASSERT_NE(HoldsAdministratorRights(linked.Get()), administrator) << "one linked token is full, one limited";
+    const HANDLE tokens[] = {nullptr, linked.Get()}; // this process's own, then the other
+    for (const HANDLE token : tokens) {
+        DeleteFileW(log_.c_str());
+        const ProcessResult result = RunProcess(CommandLine(L"-uninstall 1"), TempFolder(), 120000, false, token);
+        ASSERT_TRUE(result.started) << "error " << result.startError;
+        EXPECT_EQ(result.exitCode, 0);
+        const std::vector<std::wstring> messages = LogMessages(log_);
+        const auto start = std::find(messages.begin(), messages.end(), L"Start uninstallPostlude");
+        const auto end = std::find(start, messages.end(), L"QL Custom Action:  In UnRegisterDlls function");
+        ASSERT_NE(end, messages.end());
+        const bool given = token == nullptr ? administrator : !administrator;
+        EXPECT_EQ(std::vector<std::wstring>(start + 1, end), RightsRecordsFor(given)) << "administrator: " << given;
+    }
+}
+
 TEST_F(ProgramTest, EmptyInstallDirRegistersOnlyTheSystemComponent)
 {
     const std::wstring arguments = L"-Post_install 1";

@@ -39,9 +39,9 @@ Messages RightsRecords(const OsCalls& os)
     return capture.Messages();
 }
 
-// This process's own token as it is (elevated on Wine 8, limited on Wine 10
-// and under UAC); a limited token and a token that can't be read come
-// through the seam.
+// This process's own token as it is, whichever Wine or Windows gives it; an
+// elevated token, a limited one and a token that can't be read come through
+// the seam.
 TEST(AdministratorRights, SaysWhetherMachineWideRegistrationCanWork)
 {
     OsCalls os = Os();
@@ -59,18 +59,6 @@ TEST(AdministratorRights, SaysWhetherMachineWideRegistrationCanWork)
     os.openProcessToken = NoToken;
     EXPECT_EQ(RightsRecords(os),
               Messages{L"QL Custom Action: could not tell whether this process has administrator rights"});
-}
-
-// Wine 10, as Windows under UAC, starts a program with a limited token unless
-// it is started elevated; Wine 8 gives every process an elevated one. The
-// tests' expected records follow the token, so both must be what they are.
-TEST(AdministratorRights, WineGivesTheTokenOfItsVersion)
-{
-    const int wine = WineMajorVersion();
-    if (wine == 0) {
-        GTEST_SKIP() << "not under Wine: the token is whatever the tests were started with";
-    }
-    EXPECT_EQ(ThisProcessIsElevated(), wine < 10) << "Wine " << wine;
 }
 
 } // namespace

@@ -341,7 +341,7 @@ bool EndsWithin(const wchar_t* name, unsigned milliseconds)
 }
 
 StartedProcess StartProcess(const std::wstring& commandLine, const Environment& environment, bool suspended,
-                            bool inheritHandles, HANDLE standardOutput)
+                            bool inheritHandles, HANDLE standardOutput, HANDLE token)
 {
     std::map<std::wstring, std::wstring> variables;
     wchar_t* block = GetEnvironmentStringsW();
@@ -381,8 +381,14 @@ StartedProcess StartProcess(const std::wstring& commandLine, const Environment& 
         }
         const bool inherit = inheritHandles || standardOutput != nullptr;
         PROCESS_INFORMATION info{};
-        if (CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inherit ? TRUE : FALSE, flags,
-                           &newBlock[0], nullptr, &startup, &info)) {
+        const BOOL inheritable = inherit ? TRUE : FALSE;
+        const BOOL created =
+            token == nullptr
+                ? CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, inheritable, flags, &newBlock[0], nullptr,
+                                 &startup, &info)
+                : CreateProcessAsUserW(token, nullptr, &mutableLine[0], nullptr, nullptr, inheritable, flags,
+                                       &newBlock[0], nullptr, &startup, &info);
+        if (created) {
             started.process.Reset(info.hProcess);
             started.thread.Reset(info.hThread);
             started.error = 0;
@@ -429,42 +435,73 @@ bool IsSuspended(DWORD processId)
 
 } // namespace
 
-bool RunsUnderWine()
+bool HoldsAdministratorRights(HANDLE token)
 {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-int WineMajorVersion()
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    using VersionCall = const char*(__cdecl*)();
-    const FARPROC address = ntdll != nullptr ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
-    const auto version = reinterpret_cast<VersionCall>(reinterpret_cast<void*>(address));
-    return version == nullptr ? 0 : std::atoi(version());
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
+        return false;
+    }
+    if (type != TokenElevationTypeDefault) {
+        return type == TokenElevationTypeFull;
+    }
+    // Membership is asked of an impersonation token: one made from this token.
+    HANDLE impersonation = nullptr;
+    if (!DuplicateToken(token, SecurityIdentification, &impersonation)) {
+        return false;
+    }
+    const UniqueHandle owner(impersonation);
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof administrators;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) &&
+           CheckTokenMembership(impersonation, administrators, &member) && member;
 }
 
 bool ThisProcessIsElevated()
 {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
         return false;
     }
     const UniqueHandle owner(token);
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    return GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-           elevation.TokenIsElevated != 0;
+    return HoldsAdministratorRights(token);
 }
 
-std::vector<std::wstring> RightsRecordsOfThisToken()
+UniqueHandle LinkedPrimaryToken()
 {
-    if (ThisProcessIsElevated()) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return UniqueHandle();
+    }
+    const UniqueHandle owner(token);
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (!GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) {
+        return UniqueHandle();
+    }
+    const UniqueHandle linkedOwner(linked.LinkedToken);
+    HANDLE primary = nullptr;
+    if (!DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
+                          &primary)) {
+        return UniqueHandle();
+    }
+    return UniqueHandle(primary);
+}
+
+std::vector<std::wstring> RightsRecordsFor(bool administrator)
+{
+    if (administrator) {
         return {L"QL Custom Action: running with administrator rights"};
     }
     return {L"QL Custom Action: running without administrator rights",
             L"QL Custom Action: warning: machine-wide registration will likely fail unless the installer runs this "
             L"program elevated"};
+}
+
+std::vector<std::wstring> RightsRecordsOfThisToken()
+{
+    return RightsRecordsFor(ThisProcessIsElevated());
 }
 
 unsigned EndChildrenOf(unsigned long parentId)
@@ -487,10 +524,10 @@ unsigned EndChildrenOf(unsigned long parentId)
 }
 
 ProcessResult RunProcess(const std::wstring& commandLine, const Environment& environment, unsigned timeoutMs,
-                         bool inheritHandles)
+                         bool inheritHandles, HANDLE token)
 {
     ProcessResult result;
-    const StartedProcess started = StartProcess(commandLine, environment, false, inheritHandles);
+    const StartedProcess started = StartProcess(commandLine, environment, false, inheritHandles, nullptr, token);
     if (!started.process.IsValid()) {
         result.startError = started.error;
         return result;

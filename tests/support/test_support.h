@@ -92,9 +92,11 @@ struct StartedProcess {
 // override of the named variables of this process's environment), without
 // waiting for it; suspended when asked, so that several can be let go at once.
 // With `standardOutput`, the program gets it as its standard output and
-// error, and inherits it.
+// error, and inherits it. With `token`, the program runs with that token
+// rather than this process's.
 StartedProcess StartProcess(const std::wstring& commandLine, const Environment& environment = {},
-                            bool suspended = false, bool inheritHandles = false, HANDLE standardOutput = nullptr);
+                            bool suspended = false, bool inheritHandles = false, HANDLE standardOutput = nullptr,
+                            HANDLE token = nullptr);
 
 struct ProcessResult {
     bool started = false;
@@ -103,19 +105,24 @@ struct ProcessResult {
     unsigned long startError = 0; // why it did not start, when it didn't
 };
 
-// Whether these tests run under Wine rather than Windows (its ntdll says so).
-bool RunsUnderWine();
-
-// The major version of the Wine these tests run under (8, 10, ...), 0 on Windows.
-int WineMajorVersion();
-
-// Whether this process's token is elevated, read from the token itself:
-// Wine 8 gives every process an elevated one, Wine 10 and Windows under UAC
-// a limited one unless the process was started elevated.
+// Whether `token` holds administrator rights, told from its elevation type
+// as Windows documents an administrator's two linked tokens under UAC: the
+// full one holds them and the limited one does not. A token linked to no
+// other (UAC off, the local system account, a standard user) holds them
+// exactly when the Administrators group is enabled in it. The program asks
+// the token's elevation instead: two ways to one answer.
+bool HoldsAdministratorRights(HANDLE token);
 bool ThisProcessIsElevated();
 
+// The token linked to this process's (the limited one of an elevated
+// administrator, the full one of a limited), as a primary token a program
+// can be started with; empty where there is none or this process may not
+// use it, as an unelevated one under Windows' UAC may not.
+UniqueHandle LinkedPrimaryToken();
+
 // The records a pass starts with about its rights, for a program that runs
-// with this process's token.
+// with a token that holds administrator rights or one that does not.
+std::vector<std::wstring> RightsRecordsFor(bool administrator);
 std::vector<std::wstring> RightsRecordsOfThisToken();
 
 // Ends, by their ids, the processes that the process `parentId` started and
@@ -127,7 +134,7 @@ unsigned EndChildrenOf(unsigned long parentId);
 // Starts a program as StartProcess does, waits for it and returns its exit
 // code (999 when it had to be ended after `timeoutMs`).
 ProcessResult RunProcess(const std::wstring& commandLine, const Environment& environment = {},
-                         unsigned timeoutMs = 120000, bool inheritHandles = false);
+                         unsigned timeoutMs = 120000, bool inheritHandles = false, HANDLE token = nullptr);
 
 // Runs a program as RunProcess does, with a pipe as its standard output, as
 // installers that copy a program's output into their own log start it; the
