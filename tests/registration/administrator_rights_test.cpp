@@ -24,6 +24,12 @@ BOOL WINAPI TokenOfElevation(HANDLE, TOKEN_INFORMATION_CLASS which, LPVOID infor
     return TRUE;
 }
 
+BOOL WINAPI NoInformation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)
+{
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
 BOOL WINAPI NoToken(HANDLE, DWORD, PHANDLE)
 {
     ::SetLastError(ERROR_ACCESS_DENIED);
@@ -40,8 +46,8 @@ Messages RightsRecords(const OsCalls& os)
 }
 
 // This process's own token as it is, whichever Wine or Windows gives it; an
-// elevated token, a limited one and a token that can't be read come through
-// the seam.
+// elevated token, a limited one, a token whose elevation can't be read and
+// one that can't be opened come through the seam.
 TEST(AdministratorRights, SaysWhetherMachineWideRegistrationCanWork)
 {
     OsCalls os = Os();
@@ -56,6 +62,11 @@ TEST(AdministratorRights, SaysWhetherMachineWideRegistrationCanWork)
                         L"QL Custom Action: warning: machine-wide registration will likely fail unless the "
                         L"installer runs this program elevated"}));
 
+    os.getTokenInformation = NoInformation;
+    EXPECT_EQ(RightsRecords(os),
+              Messages{L"QL Custom Action: could not tell whether this process has administrator rights"});
+
+    os.getTokenInformation = TokenOfElevation<1>;
     os.openProcessToken = NoToken;
     EXPECT_EQ(RightsRecords(os),
               Messages{L"QL Custom Action: could not tell whether this process has administrator rights"});

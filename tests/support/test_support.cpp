@@ -435,6 +435,12 @@ bool IsSuspended(DWORD processId)
 
 } // namespace
 
+bool RunsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 bool HoldsAdministratorRights(HANDLE token)
 {
     TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
@@ -442,9 +448,12 @@ bool HoldsAdministratorRights(HANDLE token)
     if (!GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) {
         return false;
     }
-    if (type != TokenElevationTypeDefault) {
-        return type == TokenElevationTypeFull;
+    if (type == TokenElevationTypeLimited) {
+        return false;
     }
+    // A full token holds the rights only through the Administrators group:
+    // UAC splits the tokens of other privileged groups too, and a token
+    // restricted from a full one keeps its type with the group deny-only.
     // Membership is asked of an impersonation token: one made from this token.
     HANDLE impersonation = nullptr;
     if (!DuplicateToken(token, SecurityIdentification, &impersonation)) {

@@ -105,19 +105,27 @@ struct ProcessResult {
     unsigned long startError = 0; // why it did not start, when it didn't
 };
 
-// Whether `token` holds administrator rights, told from its elevation type
-// as Windows documents an administrator's two linked tokens under UAC: the
-// full one holds them and the limited one does not. A token linked to no
-// other (UAC off, the local system account, a standard user) holds them
-// exactly when the Administrators group is enabled in it. The program asks
-// the token's elevation instead: two ways to one answer.
+// Whether these tests run under Wine rather than Windows (its ntdll says so).
+bool RunsUnderWine();
+
+// Whether `token` holds administrator rights. An administrator's limited
+// token under UAC does not, whatever its groups say (Wine's limited token
+// has the Administrators group enabled); any other token, full or linked to
+// none (UAC off, the local system account, a standard user), holds them
+// exactly when the Administrators group is enabled in it, as
+// CheckTokenMembership tells: not deny-only, and among a restricted token's
+// restricting SIDs. `token` needs TOKEN_QUERY and TOKEN_DUPLICATE; a token
+// that can't be asked counts as holding none. The program asks the token's
+// elevation instead: two ways that agree on the tokens these tests get.
 bool HoldsAdministratorRights(HANDLE token);
 bool ThisProcessIsElevated();
 
 // The token linked to this process's (the limited one of an elevated
 // administrator, the full one of a limited), as a primary token a program
-// can be started with; empty where there is none or this process may not
-// use it, as an unelevated one under Windows' UAC may not.
+// can be started with; empty where there is none or it can't be made one.
+// Windows gives a caller without the TCB privilege the linked token at the
+// identification level only, which no duplicate may raise: there it is
+// always empty. Wine gives it at that level too, but lets it be raised.
 UniqueHandle LinkedPrimaryToken();
 
 // The records a pass starts with about its rights, for a program that runs
