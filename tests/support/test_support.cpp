@@ -467,26 +467,30 @@ bool HoldsAdministratorRights(HANDLE token)
            CheckTokenMembership(impersonation, administrators, &member) && member;
 }
 
+namespace {
+
+// This process's token, opened for `access`; empty where it can't be.
+UniqueHandle ThisProcessToken(DWORD access)
+{
+    UniqueHandle token;
+    OpenProcessToken(GetCurrentProcess(), access, token.Receive());
+    return token;
+}
+
+} // namespace
+
 bool ThisProcessIsElevated()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
-        return false;
-    }
-    const UniqueHandle owner(token);
-    return HoldsAdministratorRights(token);
+    const UniqueHandle token = ThisProcessToken(TOKEN_QUERY | TOKEN_DUPLICATE);
+    return token.IsValid() && HoldsAdministratorRights(token.Get());
 }
 
 UniqueHandle LinkedPrimaryToken()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return UniqueHandle();
-    }
-    const UniqueHandle owner(token);
+    const UniqueHandle token = ThisProcessToken(TOKEN_QUERY);
     TOKEN_LINKED_TOKEN linked{};
     DWORD size = 0;
-    if (!GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) {
+    if (!token.IsValid() || !GetTokenInformation(token.Get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
         return UniqueHandle();
     }
     const UniqueHandle linkedOwner(linked.LinkedToken);
